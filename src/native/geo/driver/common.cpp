@@ -1,0 +1,44 @@
+#include "geo/driver/common.hpp"
+
+namespace orv::geo {
+
+Builtins& builtins() {
+  static pyrt::NoDestructor<Builtins> instance;
+  return *instance;
+}
+
+py::object gdal(const Call& call) { return call.global(PYRT_NAME("_gdal")); }
+
+py::object metadata_item(py::handle self, py::handle key) {
+  return pyrt::call_method(self, PYRT_NAME("_get_metadata_item_"), {key});
+}
+
+bool metadata_flag(py::handle self, py::handle key) {
+  py::object upper = pyrt::call_method(metadata_item(self, key), PYRT_NAME("upper"), {});
+  return pyrt::equals(upper, PYRT_NAME("YES"));
+}
+
+py::object metadata_words(py::handle self, py::handle key) {
+  return pyrt::call_method(metadata_item(self, key), PYRT_NAME("split"), {});
+}
+
+void set_attr(py::handle self, py::handle name, py::handle value) {
+  if (PyObject_SetAttr(self.ptr(), name.ptr(), value.ptr()) < 0) pyrt::throw_current();
+}
+
+void raise_format_error(const Call& call, py::handle message) {
+  py::object error_class = pyrt::get_attr(call.global(PYRT_NAME("error")), PYRT_NAME("FormatError"));
+  pyrt::raise_object(pyrt::call(error_class, {message}));
+}
+
+void raise_format_error(const Call& call, py::handle errors, py::handle all_sels) {
+  py::object error_class = pyrt::get_attr(call.global(PYRT_NAME("error")), PYRT_NAME("FormatError"));
+  pyrt::raise_object(pyrt::call_kw(error_class, {}, {{PYRT_NAME("errors"), errors},
+                                                      {PYRT_NAME("all_sels"), all_sels}}));
+}
+
+py::str quoted_message(py::handle value, const char* tail) {
+  return pyrt::concat({PYRT_NAME("\""), pyrt::text_of(value), PYRT_NAME("\""), pyrt::intern(tail)});
+}
+
+}  // namespace orv::geo

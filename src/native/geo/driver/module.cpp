@@ -1,0 +1,40 @@
+// The driver module frame: binds the services of the sibling `base`, then
+// creates the module functions and the classes in definition order.
+#include "geo/driver/classes.hpp"
+#include "geo/driver/common.hpp"
+#include "pyrt/module.hpp"
+
+namespace orv::geo {
+namespace {
+
+py::object true_default() { return py::make_tuple(true); }
+
+void set_global(py::handle globals, const char* name, py::handle value) {
+  if (PyDict_SetItem(globals.ptr(), pyrt::intern(name), value.ptr()) < 0) pyrt::throw_current();
+}
+
+void exec_driver(py::handle, py::handle globals) {
+  Builtins& fixed = builtins();
+  fixed.property = pyrt::builtin("property");
+  fixed.super = pyrt::builtin("super");
+  fixed.range = pyrt::builtin("range");
+
+  static const std::initializer_list<const char*> kServices = {
+      "error", "gdata", "dtypes", "call_gdal_fun", "xet", "env", "mem_temp_path", "_gdal"};
+  std::vector<py::object> services = pyrt::import_from_sibling(globals, "base", kServices);
+  std::size_t i = 0;
+  for (const char* name : kServices) set_global(globals, name, services[i++]);
+
+  set_global(globals, "_to_driver_shadow_",
+             pyrt::make_function(kToDriverShadow, globals, nullptr, true_default(), {}));
+  for (const pyrt::ClassSpec* spec : {&driver_class()}) {
+    set_global(globals, spec->name, pyrt::make_class(*spec, globals, fixed.property));
+  }
+}
+
+const pyrt::ModuleSpec kDriverModule = {"driver", nullptr, exec_driver};
+
+}  // namespace
+}  // namespace orv::geo
+
+PyMODINIT_FUNC PyInit_driver() { return orv::pyrt::module_init(orv::geo::kDriverModule); }

@@ -1,0 +1,33 @@
+// The module frame: two-step initialisation, one interpreter and one
+// initialisation per process, and the relative imports of sibling modules.
+#pragma once
+
+#include "pyrt/core.hpp"
+
+#include <initializer_list>
+#include <vector>
+
+namespace orv::pyrt {
+
+struct ModuleSpec {
+  const char* short_name;  // used in the re-initialisation message
+  const char* doc;         // nullptr: __doc__ stays None
+  // Fills the module; the first exception aborts the import.
+  void (*exec)(py::handle module, py::handle globals);
+};
+
+// The PyInit_ result for the module described by `spec` (static storage).
+PyObject* module_init(const ModuleSpec& spec);
+
+// `from .<module> import <names>` (level 1, relative to the package of the
+// module whose globals are given; an empty module name imports from the
+// package itself). A name is taken as an attribute of the imported module or,
+// failing that, as its already imported submodule; otherwise ImportError
+// "cannot import name %S".
+std::vector<py::object> import_from_sibling(py::handle globals, const char* module,
+                                            std::initializer_list<const char*> names);
+
+// A builtin by name, NameError "name '%U' is not defined" when missing.
+py::object builtin(const char* name);
+
+}  // namespace orv::pyrt
