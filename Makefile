@@ -1,0 +1,40 @@
+# The README's commands. Every target sets the machine up first (idempotent).
+PY := .venv/bin/python
+SHELL := /bin/bash
+
+.PHONY: setup install demo test test-asan bench lint format clean
+
+setup:
+	@scripts/setup.sh
+
+# Rebuilds the native modules incrementally into the editable install.
+install: setup
+	@$(PY) -m pip install -q --no-build-isolation -e . 2>&1 | grep -v "^WARNING: Location" || true
+	@$(PY) -c "import orv._algos.geo.driver, orv._algos.spmis.krige.core"
+
+demo: install
+	$(PY) examples/demo.py
+
+test: install
+	$(PY) -m pytest -q
+
+# The whole suite against modules built with AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+test-asan: setup
+	@scripts/test-asan.sh
+
+bench: install
+	$(PY) benchmarks/bench_krige.py
+	$(PY) benchmarks/bench_registry.py
+
+lint: setup
+	.venv/bin/ruff check src tests benchmarks examples
+	.venv/bin/ruff format --check src tests benchmarks examples
+	clang-format --dry-run -Werror $$(git ls-files 'src/native/*.cpp' 'src/native/*.hpp')
+
+format: setup
+	.venv/bin/ruff format src tests benchmarks examples
+	clang-format -i $$(git ls-files 'src/native/*.cpp' 'src/native/*.hpp')
+
+clean:
+	rm -rf build .venv-asan
