@@ -1,0 +1,1 @@
+"""orv: geospatial analysis tools."""

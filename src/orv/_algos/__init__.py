@@ -1,0 +1,1 @@
+"""Algorithm subpackages of orv."""

@@ -1,0 +1,190 @@
+"""HTML builders for notebook views of drivers and tables.
+
+The output is self-contained (inline styles, no scripts) and keeps to the notebook's own text
+colour with translucent greys, so it reads in light and dark themes. Every text that reaches
+the page, keys included, goes through html.escape: driver metadata and option values are data.
+"""
+
+import html
+from collections.abc import Mapping
+
+from ...error import safe_repr
+
+_BOX = "color: inherit; background: transparent; font-size: 0.9em; margin: 0.25em 0;"
+_TABLE = "border-collapse: collapse; color: inherit; background: transparent; margin: 0.2em 0;"
+_CELL = (
+    "border: 1px solid rgba(128, 128, 128, 0.35); padding: 2px 6px; text-align: left;"
+    " vertical-align: top; color: inherit; background: transparent;"
+)
+_HEAD = _CELL.replace("background: transparent;", "background: rgba(128, 128, 128, 0.15);")
+_HEAD += " font-weight: bold;"
+_ROW_HEAD = _CELL + " font-weight: bold;"
+_SUMMARY = "cursor: pointer; font-weight: bold; margin: 0.2em 0;"
+_NOTE = "margin: 0.2em 0 0.2em 1em; opacity: 0.7; font-style: italic;"
+ELLIPSIS = "..."
+
+
+def to_text(value):
+    """A str as it is; anything else as its repr (which never raises here)."""
+    return str.__str__(value) if isinstance(value, str) else safe_repr(value)
+
+
+def esc(value):
+    return html.escape(to_text(value), quote=True)
+
+
+def _cell(value, style=_CELL, tag="td"):
+    return f'<{tag} style="{style}">{esc(value)}</{tag}>'
+
+
+def _key_value_table(mapping):
+    rows = "".join(
+        f"<tr>{_cell(key, _ROW_HEAD, 'th')}{_cell(value)}</tr>" for key, value in mapping.items()
+    )
+    return f'<table style="{_TABLE}"><tbody>{rows}</tbody></table>'
+
+
+class ORVHTMLDetails:
+    """A summary table followed by one collapsible section per option list."""
+
+    # Record keys shown in their own column; the remaining attributes go to "Other".
+    _COLUMNS = ("Option", "Type", "Default", "Admissible values", "Chosen", "Description")
+    _KNOWN_KEYS = frozenset({"type", "default", "value", "current", "description"})
+
+    def __init__(self):
+        self._base_info = {}
+        self._details = {}
+
+    def set_base_info(self, mapping):
+        """Replace the summary (key -> value) shown first."""
+        self._base_info = dict(mapping)
+
+    def add_details(self, mapping):
+        """Add sections: title -> option-info map {option name: option record}."""
+        self._details.update(mapping)
+
+    def to_html(self):
+        parts = [f'<div style="{_BOX}">', _key_value_table(self._base_info)]
+        for title, options in self._details.items():
+            count = f" ({len(options)})" if isinstance(options, Mapping) else ""
+            parts.append(
+                f'<details style="margin: 0.3em 0;">'
+                f'<summary style="{_SUMMARY}">{esc(title)}{count}</summary>'
+                f"{self._options_html(options)}</details>"
+            )
+        parts.append("</div>")
+        return "".join(parts)
+
+    def _options_html(self, options):
+        if not isinstance(options, Mapping):
+            return f'<div style="{_NOTE}">{esc(options)}</div>'
+        if not options:
+            return f'<div style="{_NOTE}">none</div>'
+        head = "".join(_cell(name, _HEAD, "th") for name in (*self._COLUMNS, "Other"))
+        body = "".join(self._record_row(name, record) for name, record in options.items())
+        return (
+            f'<table style="{_TABLE}"><thead><tr>{head}</tr></thead><tbody>{body}</tbody></table>'
+        )
+
+    def _record_row(self, name, record):
+        if not isinstance(record, Mapping):
+            return f"<tr>{_cell(name, _ROW_HEAD, 'th')}{_cell(record)}</tr>"
+        admissible = record.get("value", "")
+        if isinstance(admissible, (list, tuple)):
+            admissible = ", ".join(to_text(item) for item in admissible)
+        chosen = to_text(record["current"]) if "current" in record else ""
+        other = "; ".join(
+            f"{to_text(key)}={to_text(value)}"
+            for key, value in record.items()
+            if key not in self._KNOWN_KEYS
+        )
+        cells = (
+            record.get("type", ""),
+            record.get("default", ""),
+            admissible,
+            chosen,
+            record.get("description", ""),
+            other,
+        )
+        return f"<tr>{_cell(name, _ROW_HEAD, 'th')}{''.join(_cell(c) for c in cells)}</tr>"
+
+
+class ORVHTMLTable:
+    """Summary line(s) and a table whose header row renders first, wherever it was added.
+
+    ``n_fields``: field columns shown per row. A row (or header) with more field cells keeps
+    its first ceil(n/2) and last floor(n/2) of them, with one "..." cell between; shorter rows
+    are padded ("..." cells for an all-"..." ellipsis row, empty cells otherwise). 0 or None
+    shows every cell.
+    ``n_info``: leading information cells of each row (row labels such as a position), never
+    cut and shown as row headers.
+    ``max_cell_chars``: longer cell texts are cut and end in "..."; 0 means no limit.
+    ``collapsed``: put the table in a closed <details> section whose title is the summary.
+    """
+
+    def __init__(self, n_fields, n_info=0, max_cell_chars=0, collapsed=False):
+        self.n_fields = n_fields
+        self.n_info = n_info
+        self.max_cell_chars = max_cell_chars
+        self.collapsed = collapsed
+        self._base_info = {}
+        self._head = None
+        self._rows = []
+
+    def set_base_info(self, mapping):
+        """Replace the summary (key -> value) shown above the table."""
+        self._base_info = dict(mapping)
+
+    def add_row(self, row):
+        self._rows.append(list(row))
+
+    def add_head(self, row):
+        """Set the header row; it is rendered above all body rows."""
+        self._head = list(row)
+
+    def _thin(self, row):
+        info, fields = row[: self.n_info], row[self.n_info :]
+        if self.n_fields and len(fields) > self.n_fields:
+            tail = self.n_fields // 2
+            head = self.n_fields - tail
+            fields = fields[:head] + [ELLIPSIS] + (fields[-tail:] if tail else [])
+        return info + fields
+
+    def _text(self, value):
+        text = to_text(value)
+        limit = self.max_cell_chars
+        if limit and len(text) > limit:
+            text = text[: max(limit - len(ELLIPSIS), 0)] + ELLIPSIS
+        return html.escape(text, quote=True)
+
+    def _row_html(self, row, width, head=False):
+        cells = self._thin(row)
+        elided = cells and all(isinstance(c, str) and c == ELLIPSIS for c in cells)
+        cells += [ELLIPSIS if elided else ""] * (width - len(cells))
+        parts = []
+        for index, value in enumerate(cells):
+            if head:
+                style, tag = _HEAD, "th"
+            elif index < self.n_info:
+                style, tag = _ROW_HEAD, "th"
+            else:
+                style, tag = _CELL, "td"
+            parts.append(f'<{tag} style="{style}">{self._text(value)}</{tag}>')
+        return "<tr>" + "".join(parts) + "</tr>"
+
+    def to_html(self):
+        rows = self._rows if self._head is None else [self._head, *self._rows]
+        width = max((len(self._thin(row)) for row in rows), default=0)
+        head = "" if self._head is None else self._row_html(self._head, width, head=True)
+        body = "".join(self._row_html(row, width) for row in self._rows)
+        summary = " &middot; ".join(
+            f"<b>{self._text(key)}</b>: {self._text(value)}"
+            for key, value in self._base_info.items()
+        )
+        table = f'<table style="{_TABLE}"><thead>{head}</thead><tbody>{body}</tbody></table>'
+        if self.collapsed:
+            return (
+                f'<div style="{_BOX}"><details><summary style="{_SUMMARY}">{summary}</summary>'
+                f"{table}</details></div>"
+            )
+        return f'<div style="{_BOX}"><div style="margin: 0.2em 0;">{summary}</div>{table}</div>'

@@ -1,0 +1,188 @@
+"""HTML builders of base.gdata."""
+
+import re
+
+import pytest
+
+from orv._algos.geo import base
+
+gdata = base.gdata
+HOSTILE = "<script>alert(1)</script>"
+ESCAPED = "&lt;script&gt;alert(1)&lt;/script&gt;"
+
+
+class MarkupRepr:
+    def __repr__(self):
+        return "<img src=x onerror=alert(2)>"
+
+
+def rows(html):
+    """Cell texts of each table row, in document order."""
+    return [
+        re.findall(r"<t[hd][^>]*>(.*?)</t[hd]>", row)
+        for row in re.findall(r"<tr>(.*?)</tr>", html, flags=re.S)
+    ]
+
+
+def assert_no_raw_markup(html):
+    assert "<script" not in html.lower()
+    assert "<img" not in html.lower()
+    assert "onerror=" not in html.replace("onerror=alert(2)&gt;", "")
+
+
+def details_html(options, base_info=None):
+    builder = gdata.ORVHTMLDetails()
+    builder.set_base_info(base_info or {"Name": "GTiff", "Creatable": True})
+    builder.add_details(options)
+    return builder.to_html()
+
+
+def test_details_escape_every_text():
+    html = details_html(
+        {
+            HOSTILE: {
+                HOSTILE: {
+                    "type": HOSTILE,
+                    "description": HOSTILE,
+                    "default": HOSTILE,
+                    "value": [HOSTILE, None],
+                    "current": MarkupRepr(),
+                    HOSTILE: HOSTILE,
+                }
+            },
+            "Open Options": {"X": HOSTILE},  # a record that is not a mapping
+        },
+        base_info={HOSTILE: HOSTILE, "Obj": MarkupRepr()},
+    )
+    assert_no_raw_markup(html)
+    assert html.count(ESCAPED) >= 10
+    assert "&lt;img src=x onerror=alert(2)&gt;" in html
+
+
+def test_details_show_records_per_section():
+    html = details_html(
+        {
+            "Creation Options": {
+                "COMPRESS": {
+                    "type": "string-select",
+                    "default": "NONE",
+                    "value": ["NONE", "LZW"],
+                    "current": "LZW",
+                    "scope": "raster",
+                },
+                "TILED": {"type": "boolean"},
+            },
+            "Open Options": {},
+        }
+    )
+    titles = re.findall(r"<summary[^>]*>(.*?)</summary>", html)
+    assert titles == ["Creation Options (2)", "Open Options (0)"]
+    table_rows = rows(html)
+    assert ["Name", "GTiff"] in table_rows
+    compress = next(r for r in table_rows if r[0] == "COMPRESS")
+    assert compress == ["COMPRESS", "string-select", "NONE", "NONE, LZW", "LZW", "", "scope=raster"]
+    tiled = next(r for r in table_rows if r[0] == "TILED")
+    assert tiled[1] == "boolean" and tiled[4] == ""  # nothing chosen
+    open_section = html.split("Open Options (0)</summary>", 1)[1]
+    assert ">none<" in open_section.split("</details>", 1)[0]
+
+
+def test_details_chosen_values_keep_their_type_visible():
+    html = details_html({"Creation Options": {"N": {"current": 3}, "Z": {"current": None}}})
+    found = {r[0]: r[4] for r in rows(html) if r[0] in ("N", "Z")}
+    assert found == {"N": "3", "Z": "None"}
+
+
+def build_table(n_fields, body, head, **kwargs):
+    table = gdata.ORVHTMLTable(n_fields, 1, **kwargs)
+    table.set_base_info({"Rasters": 2, "Vectors": 1, "Total": 3})
+    for row in body:
+        table.add_row(row)
+    table.add_head(head)
+    return table.to_html()
+
+
+HEAD = ["", "name", "category", "extension", "creatable", "updatable", "virtualio"]
+BODY = [
+    [0, "VRT", "Raster", "vrt", True, True, True],
+    ["...", "...", "...", "...", "...", "...", "..."],
+    [9, "CSV", "Vector", "csv", True, True, True],
+]
+
+
+def test_table_header_renders_first_though_added_last():
+    html = build_table(6, BODY, HEAD)
+    assert html.index("<thead>") < html.index("<tbody>")
+    assert rows(html)[0] == HEAD
+    assert [r[1] for r in rows(html)[1:]] == ["VRT", "...", "CSV"]
+    summary = html[: html.index("<table")]
+    assert [re.sub("<[^>]+>", "", part) for part in summary.split(" &middot; ")][-1] == "Total: 3"
+
+
+def test_table_cuts_field_columns_to_the_shown_count():
+    ellipsis_row = ["..."] * 5  # what a caller sends for 1 info + 4 field columns
+    html = build_table(4, [BODY[0], ellipsis_row, BODY[2]], HEAD)
+    assert rows(html) == [
+        ["", "name", "category", "...", "updatable", "virtualio"],
+        ["0", "VRT", "Raster", "...", "True", "True"],
+        ["..."] * 6,
+        ["9", "CSV", "Vector", "...", "True", "True"],
+    ]
+
+
+@pytest.mark.parametrize("n_fields", [0, None])
+def test_table_without_a_field_limit_shows_every_cell(n_fields):
+    assert (
+        rows(build_table(n_fields, BODY, HEAD))[1] == ["0", "VRT", "Raster", "vrt"] + ["True"] * 3
+    )
+
+
+def test_table_escapes_and_cuts_long_cells():
+    html = build_table(6, [[HOSTILE, MarkupRepr(), "x" * 50]], [HOSTILE], max_cell_chars=20)
+    assert_no_raw_markup(html)
+    cells = rows(html)[1]
+    assert cells[2] == "x" * 17 + "..."
+
+
+def test_table_can_be_collapsed():
+    html = build_table(6, BODY, HEAD, collapsed=True)
+    assert html.count("<details>") == 1
+    assert "Rasters" in re.search(r"<summary[^>]*>(.*?)</summary>", html).group(1)
+
+
+def test_registry_view_sequence_against_the_real_registry():
+    # The call sequence the driver module makes for the registry view.
+    _gdal = base._gdal
+    max_rows, max_cols = 6, 10
+    count = _gdal.GetDriverCount()
+    fields = ["name", "extension"]
+    (head_range, tail_range), _ = base.get_sel(count, max_rows)
+    _, n_fields = base.get_sel(len(fields), max_cols)
+    table = gdata.ORVHTMLTable(n_fields, 1, 0, False)
+
+    def driver_row(i):
+        handle = _gdal.GetDriver(i)
+        extension = _gdal.MajorObject_GetMetadataItem(handle, "DMD_EXTENSION") or ""
+        return [i, _gdal.Driver_ShortName_get(handle), extension]
+
+    for i in range(*head_range):
+        table.add_row(driver_row(i))
+    if tail_range != (0, 0):
+        table.add_row(["..."] * (1 + n_fields))
+        for i in range(*tail_range):
+            table.add_row(driver_row(i))
+    table.add_head(["", *fields])
+    table_rows = rows(table.to_html())
+    assert len(table_rows) == 1 + max_rows + 1
+    assert [r[0] for r in table_rows] == ["", "0", "1", "2", "..."] + [
+        str(count - 3),
+        str(count - 2),
+        str(count - 1),
+    ]
+    assert all(len(r) == 3 for r in table_rows)
+
+
+def test_output_is_self_contained():
+    html = details_html({"Creation Options": {"A": {"type": "int"}}}) + build_table(6, BODY, HEAD)
+    assert "<script" not in html and "<style" not in html and "class=" not in html
+    assert "color: inherit" in html
