@@ -28,7 +28,7 @@ constexpr std::size_t kBlock = 256;
 // compensation is meaningless, and the plain sum (inf or NaN, as numpy would
 // give) is the result.
 class CompensatedSum {
-public:
+ public:
   void add(double x) {
     const double t = sum_ + x;
     if (std::fabs(sum_) >= std::fabs(x)) {
@@ -46,11 +46,9 @@ public:
     }
   }
 
-  double value() const {
-    return std::isfinite(sum_) ? sum_ + compensation_ : sum_;
-  }
+  double value() const { return std::isfinite(sum_) ? sum_ + compensation_ : sum_; }
 
-private:
+ private:
   double sum_ = 0.0;
   double compensation_ = 0.0;
 };
@@ -69,7 +67,7 @@ struct ClassSums {
 // search. Otherwise every class is tested, so the membership rule holds for
 // any edges.
 class ClassLocator {
-public:
+ public:
   explicit ClassLocator(const ClassEdges &edges) {
     for (std::size_t k = 0; k < edges.n_lags; ++k) {
       const double lower = edges.data[k];
@@ -85,8 +83,7 @@ public:
       class_.push_back(k);
     }
     if (!lower_.empty()) {
-      const double scale =
-          static_cast<double>(lower_.size()) / (upper_.back() - lower_.front());
+      const double scale = static_cast<double>(lower_.size()) / (upper_.back() - lower_.front());
       scale_ = std::isfinite(scale) ? scale : 0.0;
     }
   }
@@ -94,7 +91,8 @@ public:
   bool holds_nothing() const { return lower_.empty(); }
 
   // Calls add(k) for every class k with edges[k] <= d < edges[k + 1].
-  template <class Add> void each_class(double d, Add &&add) const {
+  template <class Add>
+  void each_class(double d, Add &&add) const {
     if (ordered_) {
       const std::size_t k = find_ordered(d);
       if (k != kNoClass) {
@@ -109,7 +107,7 @@ public:
     }
   }
 
-private:
+ private:
   std::size_t find_ordered(double d) const {
     if (!(d >= lower_.front() && d < upper_.back())) {
       return kNoClass;
@@ -117,8 +115,7 @@ private:
     const std::size_t last = lower_.size() - 1;
     // x >= 0 here, or NaN when d - lower_.front() overflowed and scale_ is 0.
     const double x = (d - lower_.front()) * scale_;
-    std::size_t m =
-        x < static_cast<double>(last) ? static_cast<std::size_t>(x) : last;
+    std::size_t m = x < static_cast<double>(last) ? static_cast<std::size_t>(x) : last;
     if (d < lower_[m] || (m < last && d >= lower_[m + 1])) {
       const auto above = std::upper_bound(lower_.begin(), lower_.end(), d);
       m = static_cast<std::size_t>(above - lower_.begin()) - 1;
@@ -133,8 +130,7 @@ private:
   double scale_ = 0.0;
 };
 
-inline void add_pair(const ClassLocator &locator, ClassSums *sums, double d,
-                     double g) {
+inline void add_pair(const ClassLocator &locator, ClassSums *sums, double d, double g) {
   locator.each_class(d, [&](std::size_t k) {
     ClassSums &s = sums[k];
     ++s.count;
@@ -175,23 +171,20 @@ DistanceRange finish_range(const RangeSums &sums, std::size_t pairs) {
 }
 
 std::size_t chunk_count(std::size_t pairs, std::size_t n_lags) {
-  const std::size_t by_size =
-      pairs / kMinChunkPairs + (pairs % kMinChunkPairs != 0 ? 1 : 0);
+  const std::size_t by_size = pairs / kMinChunkPairs + (pairs % kMinChunkPairs != 0 ? 1 : 0);
   const std::size_t by_memory =
       std::max<std::size_t>(1, kMaxClassSlots / std::max<std::size_t>(n_lags, 1));
   return std::max<std::size_t>(1, std::min({by_size, kMaxChunks, by_memory}));
 }
 
-std::size_t triangle_pairs(std::size_t n) {
-  return n < 2 ? 0 : n * (n - 1) / 2;
-}
+std::size_t triangle_pairs(std::size_t n) { return n < 2 ? 0 : n * (n - 1) / 2; }
 
 // Splits the rows [0, n) into `chunks` consecutive ranges holding about equal
 // numbers of pairs; row i holds pairs_in_row(i) of the `total` pairs.
 // Returns chunks + 1 boundaries; a range may be empty.
 template <class RowPairs>
-std::vector<std::size_t> split_rows(std::size_t n, std::size_t chunks,
-                                    std::size_t total, RowPairs pairs_in_row) {
+std::vector<std::size_t> split_rows(std::size_t n, std::size_t chunks, std::size_t total,
+                                    RowPairs pairs_in_row) {
   std::vector<std::size_t> bounds(chunks + 1, n);
   bounds[0] = 0;
   std::size_t next = 1;
@@ -236,8 +229,7 @@ void run_chunks(std::size_t chunks, unsigned threads, const Work &work) {
 }
 
 template <class Visit>
-RangeSums collect_range(std::size_t chunks, unsigned threads,
-                        const Visit &visit) {
+RangeSums collect_range(std::size_t chunks, unsigned threads, const Visit &visit) {
   std::vector<RangeSums> partial(chunks);
   run_chunks(chunks, threads, [&](std::size_t c) { visit(c, partial[c]); });
   RangeSums total;
@@ -248,20 +240,18 @@ RangeSums collect_range(std::size_t chunks, unsigned threads,
 }
 
 template <class Visit>
-ClassTotals collect_classes(std::size_t chunks, const ClassEdges &edges,
-                            unsigned threads, const Visit &visit) {
+ClassTotals collect_classes(std::size_t chunks, const ClassEdges &edges, unsigned threads,
+                            const Visit &visit) {
   const std::size_t n_lags = edges.n_lags;
-  ClassTotals totals{std::vector<std::uint64_t>(n_lags, 0),
-                     std::vector<double>(n_lags, 0.0),
+  ClassTotals totals{std::vector<std::uint64_t>(n_lags, 0), std::vector<double>(n_lags, 0.0),
                      std::vector<double>(n_lags, 0.0)};
   const ClassLocator locator(edges);
   if (locator.holds_nothing()) {
     return totals;
   }
   std::vector<ClassSums> partial(chunks * n_lags);
-  run_chunks(chunks, threads, [&](std::size_t c) {
-    visit(c, locator, partial.data() + c * n_lags);
-  });
+  run_chunks(chunks, threads,
+             [&](std::size_t c) { visit(c, locator, partial.data() + c * n_lags); });
   for (std::size_t k = 0; k < n_lags; ++k) {
     ClassSums merged;
     for (std::size_t c = 0; c < chunks; ++c) {
@@ -280,7 +270,7 @@ ClassTotals collect_classes(std::size_t chunks, const ClassEdges &edges,
 // Point coordinates column by column, so that one column of a block of
 // points is contiguous.
 class PointColumns {
-public:
+ public:
   explicit PointColumns(const ProjectedPoints &points)
       : n_(points.n), dims_(points.dims), data_(points.n * points.dims) {
     for (std::size_t i = 0; i < n_; ++i) {
@@ -292,8 +282,7 @@ public:
 
   // out[t] = squared distance between points i and first + t, t < count:
   // the squared coordinate differences summed in column order.
-  void squared_distances(std::size_t i, std::size_t first, std::size_t count,
-                         double *out) const {
+  void squared_distances(std::size_t i, std::size_t first, std::size_t count, double *out) const {
     if (dims_ == 0) {
       std::fill(out, out + count, 0.0);
       return;
@@ -316,7 +305,8 @@ public:
 
   // Calls visit(first, count, squared) for the pairs (i, j), j > i, a block
   // at a time.
-  template <class Visit> void each_block_after(std::size_t i, Visit &&visit) const {
+  template <class Visit>
+  void each_block_after(std::size_t i, Visit &&visit) const {
     double squared[kBlock];
     for (std::size_t first = i + 1; first < n_; first += kBlock) {
       const std::size_t count = std::min(kBlock, n_ - first);
@@ -325,15 +315,16 @@ public:
     }
   }
 
-private:
+ private:
   std::size_t n_;
   std::size_t dims_;
   std::vector<double> data_;
 };
 
-std::size_t pairs_before_row(std::size_t i) { return i; }
+// Row i of the part below the diagonal holds i pairs.
+std::size_t lower_row_pairs(std::size_t i) { return i; }
 
-} // namespace
+}  // namespace
 
 std::vector<double> class_edges(double d_min, double d_max, std::size_t n_lags) {
   std::vector<double> edges(n_lags + 1);
@@ -352,29 +343,27 @@ std::vector<double> class_edges(double d_min, double d_max, std::size_t n_lags) 
 
 DistanceRange distance_range(const CondensedPairs &pairs, unsigned threads) {
   const std::size_t chunks = chunk_count(pairs.size, 1);
-  const RangeSums sums =
-      collect_range(chunks, threads, [&](std::size_t c, RangeSums &out) {
-        const std::size_t end = pairs.size * (c + 1) / chunks;
-        for (std::size_t m = pairs.size * c / chunks; m < end; ++m) {
-          out.add(pairs.distance[m]);
-        }
-      });
+  const RangeSums sums = collect_range(chunks, threads, [&](std::size_t c, RangeSums &out) {
+    const std::size_t end = pairs.size * (c + 1) / chunks;
+    for (std::size_t m = pairs.size * c / chunks; m < end; ++m) {
+      out.add(pairs.distance[m]);
+    }
+  });
   return finish_range(sums, pairs.size);
 }
 
 DistanceRange distance_range(const DistanceMatrix &matrix, unsigned threads) {
   const std::size_t total = triangle_pairs(matrix.n);
   const std::size_t chunks = chunk_count(total, 1);
-  const auto bounds = split_rows(matrix.n, chunks, total, pairs_before_row);
-  const RangeSums sums =
-      collect_range(chunks, threads, [&](std::size_t c, RangeSums &out) {
-        for (std::size_t i = bounds[c]; i < bounds[c + 1]; ++i) {
-          const double *row = matrix.data + i * matrix.row_stride;
-          for (std::size_t j = 0; j < i; ++j) {
-            out.add(row[j]);
-          }
-        }
-      });
+  const auto bounds = split_rows(matrix.n, chunks, total, lower_row_pairs);
+  const RangeSums sums = collect_range(chunks, threads, [&](std::size_t c, RangeSums &out) {
+    for (std::size_t i = bounds[c]; i < bounds[c + 1]; ++i) {
+      const double *row = matrix.data + i * matrix.row_stride;
+      for (std::size_t j = 0; j < i; ++j) {
+        out.add(row[j]);
+      }
+    }
+  });
   return finish_range(sums, total);
 }
 
@@ -382,82 +371,78 @@ DistanceRange distance_range(const ProjectedPoints &points, unsigned threads) {
   const std::size_t n = points.n;
   const std::size_t total = triangle_pairs(n);
   const std::size_t chunks = chunk_count(total, 1);
-  const auto bounds = split_rows(n, chunks, total,
-                                 [n](std::size_t i) { return n - 1 - i; });
+  const auto bounds = split_rows(n, chunks, total, [n](std::size_t i) { return n - 1 - i; });
   const PointColumns columns(points);
   // sqrt is monotonic and correctly rounded, so the extremes of the squared
   // distances give the extremes of the distances exactly.
-  const RangeSums squared =
-      collect_range(chunks, threads, [&](std::size_t c, RangeSums &out) {
-        for (std::size_t i = bounds[c]; i < bounds[c + 1]; ++i) {
-          columns.each_block_after(
-              i, [&](std::size_t, std::size_t count, const double *sq) {
-                for (std::size_t t = 0; t < count; ++t) {
-                  out.add(sq[t]);
-                }
-              });
+  const RangeSums squared = collect_range(chunks, threads, [&](std::size_t c, RangeSums &out) {
+    for (std::size_t i = bounds[c]; i < bounds[c + 1]; ++i) {
+      columns.each_block_after(i, [&](std::size_t, std::size_t count, const double *sq) {
+        for (std::size_t t = 0; t < count; ++t) {
+          out.add(sq[t]);
         }
       });
+    }
+  });
   DistanceRange range = finish_range(squared, total);
   range.min = std::sqrt(range.min);
   range.max = std::sqrt(range.max);
   return range;
 }
 
-ClassTotals class_totals(const CondensedPairs &pairs, const ClassEdges &edges,
-                         unsigned threads) {
+ClassTotals class_totals(const CondensedPairs &pairs, const ClassEdges &edges, unsigned threads) {
   const std::size_t chunks = chunk_count(pairs.size, edges.n_lags);
   return collect_classes(
-      chunks, edges, threads,
-      [&](std::size_t c, const ClassLocator &locator, ClassSums *sums) {
+      chunks, edges, threads, [&](std::size_t c, const ClassLocator &locator, ClassSums *sums) {
         const std::size_t end = pairs.size * (c + 1) / chunks;
         for (std::size_t m = pairs.size * c / chunks; m < end; ++m) {
-          add_pair(locator, sums, pairs.distance[m],
-                   0.5 * pairs.squared_difference[m]);
+          add_pair(locator, sums, pairs.distance[m], 0.5 * pairs.squared_difference[m]);
         }
       });
 }
 
-ClassTotals class_totals(const DistanceMatrix &matrix, const ClassEdges &edges,
-                         unsigned threads) {
+ClassTotals class_totals(const DistanceMatrix &matrix, const ClassEdges &edges, unsigned threads) {
   const std::size_t total = triangle_pairs(matrix.n);
   const std::size_t chunks = chunk_count(total, edges.n_lags);
-  const auto bounds = split_rows(matrix.n, chunks, total, pairs_before_row);
+  const auto bounds = split_rows(matrix.n, chunks, total, lower_row_pairs);
   return collect_classes(
-      chunks, edges, threads,
-      [&](std::size_t c, const ClassLocator &locator, ClassSums *sums) {
+      chunks, edges, threads, [&](std::size_t c, const ClassLocator &locator, ClassSums *sums) {
         for (std::size_t i = bounds[c]; i < bounds[c + 1]; ++i) {
           const double *row = matrix.data + i * matrix.row_stride;
           const double value = matrix.values[i];
           for (std::size_t j = 0; j < i; ++j) {
-            add_pair(locator, sums, row[j],
-                     half_squared_difference(value, matrix.values[j]));
+            add_pair(locator, sums, row[j], half_squared_difference(value, matrix.values[j]));
           }
         }
       });
 }
 
-ClassTotals class_totals(const ProjectedPoints &points, const ClassEdges &edges,
-                         unsigned threads) {
+ClassTotals class_totals(const ProjectedPoints &points, const ClassEdges &edges, unsigned threads) {
   const std::size_t n = points.n;
   const std::size_t total = triangle_pairs(n);
   const std::size_t chunks = chunk_count(total, edges.n_lags);
-  const auto bounds = split_rows(n, chunks, total,
-                                 [n](std::size_t i) { return n - 1 - i; });
+  const auto bounds = split_rows(n, chunks, total, [n](std::size_t i) { return n - 1 - i; });
   const PointColumns columns(points);
   return collect_classes(
-      chunks, edges, threads,
-      [&](std::size_t c, const ClassLocator &locator, ClassSums *sums) {
+      chunks, edges, threads, [&](std::size_t c, const ClassLocator &locator, ClassSums *sums) {
         for (std::size_t i = bounds[c]; i < bounds[c + 1]; ++i) {
           const double value = points.values[i];
-          columns.each_block_after(
-              i, [&](std::size_t first, std::size_t count, const double *sq) {
-                for (std::size_t t = 0; t < count; ++t) {
-                  add_pair(locator, sums, std::sqrt(sq[t]),
-                           half_squared_difference(value,
-                                                   points.values[first + t]));
-                }
-              });
+          columns.each_block_after(i, [&](std::size_t first, std::size_t count, const double *sq) {
+            // Separate simple loops, so that the square roots and the
+            // semivariances of a block are vectorised.
+            double distance[kBlock];
+            double semivariance[kBlock];
+            for (std::size_t t = 0; t < count; ++t) {
+              distance[t] = std::sqrt(sq[t]);
+            }
+            const double *other = points.values + first;
+            for (std::size_t t = 0; t < count; ++t) {
+              semivariance[t] = half_squared_difference(value, other[t]);
+            }
+            for (std::size_t t = 0; t < count; ++t) {
+              add_pair(locator, sums, distance[t], semivariance[t]);
+            }
+          });
         }
       });
 }
@@ -466,7 +451,7 @@ Semivariogram nonempty_class_means(const ClassTotals &totals) {
   Semivariogram result;
   for (std::size_t k = 0; k < totals.count.size(); ++k) {
     if (totals.count[k] == 0) {
-      continue; // an empty class has a NaN mean
+      continue;  // an empty class has a NaN mean
     }
     const double count = static_cast<double>(totals.count[k]);
     const double semivariance = totals.semivariance_sum[k] / count;
@@ -479,4 +464,4 @@ Semivariogram nonempty_class_means(const ClassTotals &totals) {
   return result;
 }
 
-} // namespace orv::krige
+}  // namespace orv::krige

@@ -5,8 +5,9 @@
 //
 // A pair with distance d belongs to class k exactly when
 // edges[k] <= d < edges[k + 1] (half-open classes, NaN in no class). Sums are
-// compensated (Neumaier), so class means agree with numpy's pairwise-summed
-// mean to about 1e-15 relative. Work is split into chunks that depend only on
+// compensated (Neumaier), so class means are within a few rounding errors of
+// the exact mean and agree with numpy's pairwise-summed mean far inside
+// 1e-12 relative. Work is split into chunks that depend only on
 // the input sizes, and partial sums are merged in chunk order, so results are
 // bit-identical for any thread count.
 //
@@ -100,4 +101,4 @@ ClassTotals class_totals(const ProjectedPoints &points, const ClassEdges &edges,
 // order only the classes whose mean semivariance is not NaN.
 Semivariogram nonempty_class_means(const ClassTotals &totals);
 
-} // namespace orv::krige
+}  // namespace orv::krige

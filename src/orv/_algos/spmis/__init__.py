@@ -1,0 +1,1 @@
+"""Spatial interpolation: kriging and its support code."""

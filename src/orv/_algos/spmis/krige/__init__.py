@@ -1,0 +1,26 @@
+"""Kriging support services.
+
+The native kriging core (``orv._algos.spmis.krige.core``) takes exactly these seven names from
+this package when it is imported: ``np`` (numpy), ``error`` (``orv.error``), ``init_points``,
+``to_numeric_array``, ``spatial`` (``scipy.spatial``), ``great_circle_distance`` and
+``variogram`` (the model functions). The core is not imported here: import it by its own name.
+"""
+
+import numpy as np
+from scipy import spatial
+
+from orv import error
+
+from . import variogram
+from ._distance import great_circle_distance
+from ._points import init_points, to_numeric_array
+
+__all__ = [
+    "np",
+    "error",
+    "init_points",
+    "to_numeric_array",
+    "spatial",
+    "great_circle_distance",
+    "variogram",
+]
