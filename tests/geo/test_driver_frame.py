@@ -17,8 +17,14 @@ SERVICES = ["error", "gdata", "dtypes", "call_gdal_fun", "xet", "env", "mem_temp
 
 def test_module_binds_services_then_functions_then_classes_in_order():
     names = [name for name in vars(drv) if not name.startswith("__")]
-    expected = SERVICES + ["_to_driver_shadow_", "read_xml_to_dict", "Driver", "RasterDriver",
-                           "VectorDriver", "DriveStatistics"]
+    expected = SERVICES + [
+        "_to_driver_shadow_",
+        "read_xml_to_dict",
+        "Driver",
+        "RasterDriver",
+        "VectorDriver",
+        "DriveStatistics",
+    ]
     assert [n for n in names if n in expected] == [n for n in expected if n in names]
     assert names[:10] == SERVICES + ["_to_driver_shadow_", "read_xml_to_dict"]
     assert drv.__doc__ is None

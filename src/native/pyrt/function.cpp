@@ -98,7 +98,8 @@ py::object bind_and_call(FunctionObject* fn, PyObject* const* args, Py_ssize_t n
   // the function holds the tuple and the caller holds the arguments.
   py::object keep_defaults = py::reinterpret_borrow<py::object>(fn->defaults);
   py::object keep_self = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(fn));
-  return spec.impl(Call(reinterpret_cast<PyObject*>(fn), slots, kwargs.ptr()));
+  return spec.impl(Call(reinterpret_cast<PyObject*>(fn), slots, kwargs.ptr(),
+                        static_cast<std::size_t>(npositional)));
 }
 
 PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf,

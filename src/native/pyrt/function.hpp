@@ -29,13 +29,16 @@ struct FunctionSpec {
 // The arguments of one call, bound to the parameters in declaration order.
 class Call {
  public:
-  Call(PyObject* function, PyObject* const* slots, PyObject* kwargs)
-      : function_(function), slots_(slots), kwargs_(kwargs) {}
+  Call(PyObject* function, PyObject* const* slots, PyObject* kwargs, std::size_t positional)
+      : function_(function), slots_(slots), kwargs_(kwargs), positional_(positional) {}
 
   // The i-th parameter's value (borrowed; valid for the call).
   py::handle arg(std::size_t i) const { return py::handle(slots_[i]); }
   // The **kwargs dict, a new dict owned by the call (null when not declared).
   py::handle kwargs() const { return py::handle(kwargs_); }
+  // How many leading parameters were bound by position (a bound method's
+  // self included); the rest came by keyword or from the defaults.
+  std::size_t positional_count() const { return positional_; }
   // A module-level name: the module globals, then the builtins; NameError
   // "name '%U' is not defined" when found nowhere.
   py::object global(py::handle name) const;
@@ -49,6 +52,7 @@ class Call {
   PyObject* function_;
   PyObject* const* slots_;
   PyObject* kwargs_;
+  std::size_t positional_;
 };
 
 // Creates a function object. `qualname_prefix` is the enclosing class name

@@ -1,8 +1,9 @@
 // The driver module frame: binds the services of the sibling `base`, then
 // creates the module functions and the classes in definition order.
+#include "pyrt/module.hpp"
+
 #include "geo/driver/classes.hpp"
 #include "geo/driver/common.hpp"
-#include "pyrt/module.hpp"
 
 namespace orv::geo {
 namespace {
@@ -27,7 +28,10 @@ void exec_driver(py::handle, py::handle globals) {
 
   set_global(globals, "_to_driver_shadow_",
              pyrt::make_function(kToDriverShadow, globals, nullptr, true_default(), {}));
-  for (const pyrt::ClassSpec* spec : {&driver_class()}) {
+  set_global(globals, "read_xml_to_dict",
+             pyrt::make_function(kReadXmlToDict, globals, nullptr, {}, {}));
+  for (const pyrt::ClassSpec* spec :
+       {&driver_class(), &raster_class(), &vector_class(), &statistics_class()}) {
     set_global(globals, spec->name, pyrt::make_class(*spec, globals, fixed.property));
   }
 }
