@@ -1,0 +1,31 @@
+#include "krige/core/common.hpp"
+
+namespace orv::krige {
+
+py::object np_call(py::handle np, py::handle name, std::initializer_list<py::handle> args,
+                   std::initializer_list<std::pair<py::handle, py::handle>> kwargs) {
+  py::object function = pyrt::get_attr(np, name);
+  if (kwargs.size() == 0) return pyrt::call(function, args);
+  return pyrt::call_kw(function, args, kwargs);
+}
+
+py::object item(py::handle obj, py::handle key) {
+  return pyrt::steal_or_throw(PyObject_GetItem(obj.ptr(), key.ptr()));
+}
+
+py::object to_float(double value) { return pyrt::steal_or_throw(PyFloat_FromDouble(value)); }
+
+py::object to_int(long value) { return pyrt::steal_or_throw(PyLong_FromLong(value)); }
+
+void raise_error(const Call& call, py::handle class_name, py::handle message) {
+  py::object error_class = pyrt::get_attr(call.global(PYRT_NAME("error")), class_name);
+  pyrt::raise_object(pyrt::call(error_class, {message}));
+}
+
+void raise_error_kw(const Call& call, py::handle class_name,
+                    std::initializer_list<std::pair<py::handle, py::handle>> kwargs) {
+  py::object error_class = pyrt::get_attr(call.global(PYRT_NAME("error")), class_name);
+  pyrt::raise_object(pyrt::call_kw(error_class, {}, kwargs));
+}
+
+}  // namespace orv::krige
