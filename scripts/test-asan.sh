@@ -30,4 +30,4 @@ cd "$ROOT"
 # Run from outside the source tree so that the installed (sanitized) package
 # is the one imported.
 LD_PRELOAD="$ASAN_LIB:$UBSAN_LIB" .venv-asan/bin/python -m pytest -q -p no:cacheprovider \
-  --rootdir="$ROOT" -c "$ROOT/pyproject.toml" "$ROOT/tests" "$@"
+  --rootdir="$ROOT" -c "$ROOT/pyproject.toml" "${@:-$ROOT/tests}"
