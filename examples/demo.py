@@ -25,8 +25,15 @@ OUT = pathlib.Path(__file__).resolve().parent.parent / "out"
 
 def show_drivers():
     print("== Drivers ==")
-    fields = ("long_name", "category", "extension", "extensions", "creatable", "updatable",
-              "virtualio")
+    fields = (
+        "long_name",
+        "category",
+        "extension",
+        "extensions",
+        "creatable",
+        "updatable",
+        "virtualio",
+    )
     for name in ("GTiff", "ESRI Shapefile", "GPKG", "MEM"):
         d = driver.Driver(name)
         print(f"{d!r}")
@@ -41,9 +48,11 @@ def create_and_open():
     tiff.set_creation_options(COMPRESS="DEFLATE", TILED="YES")
     print("chosen creation options:", tiff.creation_options)
     with tiff.create(None, xsize=300, ysize=200, bands=2) as raster:
-        print(f"in-memory GeoTIFF: {raster.raster_size[0]} x {raster.raster_size[1]} pixels,"
-              f" {raster.band_count} bands, compression"
-              f" {raster.image_structure.get('COMPRESSION')}")
+        print(
+            f"in-memory GeoTIFF: {raster.raster_size[0]} x {raster.raster_size[1]} pixels,"
+            f" {raster.band_count} bands, compression"
+            f" {raster.image_structure.get('COMPRESSION')}"
+        )
 
     OUT.mkdir(exist_ok=True)
     gpkg_path = OUT / "demo.gpkg"
@@ -63,11 +72,15 @@ def create_and_open():
 
 def write_registry_page():
     stats = driver.DriveStatistics()
-    print(f"\n== Registry == {len(stats)} drivers, {len(stats.rasters)} raster,"
-          f" {len(stats.vectors)} vector")
+    print(
+        f"\n== Registry == {len(stats)} drivers, {len(stats.rasters)} raster,"
+        f" {len(stats.vectors)} vector"
+    )
     page = (
         "<!doctype html><html><head><meta charset='utf-8'><title>GDAL drivers</title></head>"
-        "<body>" + stats._repr_html_() + driver.RasterDriver("GTiff")._repr_html_()
+        "<body>"
+        + stats._repr_html_()
+        + driver.RasterDriver("GTiff")._repr_html_()
         + "</body></html>"
     )
     OUT.mkdir(exist_ok=True)

@@ -141,13 +141,13 @@ def test_errors_of_the_binding_propagate(fake, monkeypatch):
     monkeypatch.setattr(fake.gdal, "MajorObject_GetMetadataItem", broken)
     d = drv.Driver("GTiff")
     with pytest.raises(KeyError, match="binding failed"):
-        d.is_raster
+        _ = d.is_raster
 
 
 def test_missing_init_gives_attribute_error():
     d = drv.Driver.__new__(drv.Driver)
     with pytest.raises(AttributeError):
-        d.name
+        _ = d.name
 
 
 def test_real_registry_handles():

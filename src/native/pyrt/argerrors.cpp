@@ -18,8 +18,8 @@ static py::object suggest_keyword(PyObject* param_names, PyObject* keyword) {
   }
   py::object owner = py::reinterpret_steal<py::object>(module);
   py::object candidates = steal_or_throw(PySequence_List(param_names));
-  PyObject* suggestion = PyObject_CallMethod(module, "_generate_suggestions", "OO",
-                                             candidates.ptr(), keyword);
+  PyObject* suggestion =
+      PyObject_CallMethod(module, "_generate_suggestions", "OO", candidates.ptr(), keyword);
   if (suggestion == nullptr) {
     PyErr_Clear();
     return py::none();
@@ -47,8 +47,8 @@ void raise_too_many_positional(PyObject* qualname, Py_ssize_t nparams, Py_ssize_
     raise(PyExc_TypeError, "%U() takes from %zd to %zd positional arguments but %zd %s given",
           qualname, nparams - ndefaults, nparams, given, verb);
   }
-  raise(PyExc_TypeError, "%U() takes %zd positional argument%s but %zd %s given", qualname,
-        nparams, nparams == 1 ? "" : "s", given, verb);
+  raise(PyExc_TypeError, "%U() takes %zd positional argument%s but %zd %s given", qualname, nparams,
+        nparams == 1 ? "" : "s", given, verb);
 }
 
 void raise_if_missing(PyObject* qualname, PyObject* param_names, PyObject* const* slots,
@@ -72,7 +72,8 @@ void raise_if_missing(PyObject* qualname, PyObject* param_names, PyObject* const
     for (std::size_t i = 1; i + 1 < count; ++i) {
       names = steal_or_throw(PyUnicode_FromFormat("%U, %U", names.ptr(), missing[i].ptr()));
     }
-    names = steal_or_throw(PyUnicode_FromFormat("%U, and %U", names.ptr(), missing[count - 1].ptr()));
+    names =
+        steal_or_throw(PyUnicode_FromFormat("%U, and %U", names.ptr(), missing[count - 1].ptr()));
   }
   raise(PyExc_TypeError, "%U() missing %zd required positional argument%s: %U", qualname,
         static_cast<Py_ssize_t>(count), count == 1 ? "" : "s", names.ptr());

@@ -46,7 +46,8 @@ py::object make_class(const ClassSpec& spec, py::handle globals, py::handle prop
     if (filled == nullptr) throw_current();
     py::object owner = py::reinterpret_steal<py::object>(filled);
     if (filled != cls.ptr()) {
-      raise(PyExc_RuntimeError, "__class__ not set defining %R as %R. Was __classcell__ propagated to type.__new__?",
+      raise(PyExc_RuntimeError,
+            "__class__ not set defining %R as %R. Was __classcell__ propagated to type.__new__?",
             name.ptr(), cls.ptr());
     }
   }

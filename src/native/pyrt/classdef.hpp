@@ -2,9 +2,9 @@
 // declarative member list, in definition order.
 #pragma once
 
-#include "pyrt/function.hpp"
-
 #include <vector>
+
+#include "pyrt/function.hpp"
 
 namespace orv::pyrt {
 

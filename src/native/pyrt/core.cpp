@@ -58,9 +58,8 @@ py::object vectorcall(py::handle callable, std::initializer_list<py::handle> arg
       slots[i++] = value.ptr();
     }
   }
-  return steal_or_throw(PyObject_Vectorcall(callable.ptr(), slots + 1,
-                                            args.size() | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                            kwnames.ptr()));
+  return steal_or_throw(PyObject_Vectorcall(
+      callable.ptr(), slots + 1, args.size() | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames.ptr()));
 }
 
 }  // namespace
@@ -82,8 +81,8 @@ py::object call_method(py::handle self, py::handle name, std::initializer_list<p
   std::size_t i = 0;
   slots[i++] = self.ptr();
   for (py::handle arg : args) slots[i++] = arg.ptr();
-  return steal_or_throw(PyObject_VectorcallMethod(
-      name.ptr(), slots, i | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+  return steal_or_throw(
+      PyObject_VectorcallMethod(name.ptr(), slots, i | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
 py::object get_attr_or_none(py::handle obj, py::handle name) {
@@ -122,7 +121,8 @@ py::str concat(std::initializer_list<py::handle> parts) {
   Py_ssize_t i = 0;
   for (py::handle part : parts) PyTuple_SET_ITEM(items.ptr(), i++, Py_NewRef(part.ptr()));
   static PyObject* const empty = intern("");
-  return py::reinterpret_steal<py::str>(steal_or_throw(PyUnicode_Join(empty, items.ptr())).release());
+  return py::reinterpret_steal<py::str>(
+      steal_or_throw(PyUnicode_Join(empty, items.ptr())).release());
 }
 
 }  // namespace orv::pyrt

@@ -39,10 +39,10 @@ PyObject* intern(const char* text);
 
 // One interned name per call site: `PYRT_NAME("DCAP_RASTER")`. The static is
 // retried if interning failed with an exception.
-#define PYRT_NAME(text)                                            \
-  ([]() -> ::pybind11::handle {                                    \
-    static PyObject* const interned = ::orv::pyrt::intern(text);  \
-    return ::pybind11::handle(interned);                           \
+#define PYRT_NAME(text)                                          \
+  ([]() -> ::pybind11::handle {                                  \
+    static PyObject* const interned = ::orv::pyrt::intern(text); \
+    return ::pybind11::handle(interned);                         \
   }())
 
 // Keeps an object alive for the rest of the process without ever running its

@@ -11,8 +11,7 @@ namespace orv::pyrt {
 namespace {
 
 struct FunctionObject {
-  PyObject_HEAD
-  vectorcallfunc vectorcall;
+  PyObject_HEAD vectorcallfunc vectorcall;
   const FunctionSpec* spec;
   PyObject* name;
   PyObject* qualname;
@@ -67,7 +66,8 @@ py::object bind_and_call(FunctionObject* fn, PyObject* const* args, Py_ssize_t n
       }
       if (index < 0) {
         for (Py_ssize_t j = 0; j < nparams; ++j) {
-          const int same = PyObject_RichCompareBool(keyword, PyTuple_GET_ITEM(fn->param_names, j), Py_EQ);
+          const int same =
+              PyObject_RichCompareBool(keyword, PyTuple_GET_ITEM(fn->param_names, j), Py_EQ);
           if (same < 0) throw_current();
           if (same) {
             index = j;
@@ -104,9 +104,8 @@ py::object bind_and_call(FunctionObject* fn, PyObject* const* args, Py_ssize_t n
 
 PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf,
                               PyObject* kwnames) {
-  return guarded([&] {
-    return bind_and_call(as_function(self), args, PyVectorcall_NARGS(nargsf), kwnames);
-  });
+  return guarded(
+      [&] { return bind_and_call(as_function(self), args, PyVectorcall_NARGS(nargsf), kwnames); });
 }
 
 int function_traverse(PyObject* self, visitproc visit, void* arg) {
@@ -180,7 +179,9 @@ PyObject* get_name(PyObject* self, void*) { return get_str_field(&as_function(se
 int set_name(PyObject* self, PyObject* value, void*) {
   return set_str_field(&as_function(self)->name, value, "__name__");
 }
-PyObject* get_qualname(PyObject* self, void*) { return get_str_field(&as_function(self)->qualname); }
+PyObject* get_qualname(PyObject* self, void*) {
+  return get_str_field(&as_function(self)->qualname);
+}
 int set_qualname(PyObject* self, PyObject* value, void*) {
   return set_str_field(&as_function(self)->qualname, value, "__qualname__");
 }
@@ -206,14 +207,16 @@ PyObject* get_signature(PyObject* self, void*) {
       const Py_ssize_t default_index = i - (nparams - ndefaults);
       if (default_index >= 0) {
         py::handle value(PyTuple_GET_ITEM(fn->defaults, default_index));
-        parameters.append(call_kw(parameter_type, {name, positional}, {{PYRT_NAME("default"), value}}));
+        parameters.append(
+            call_kw(parameter_type, {name, positional}, {{PYRT_NAME("default"), value}}));
       } else {
         parameters.append(call(parameter_type, {name, positional}));
       }
     }
     if (fn->spec->varkw != nullptr) {
       py::object name = steal_or_throw(PyUnicode_FromString(fn->spec->varkw));
-      parameters.append(call(parameter_type, {name, get_attr(parameter_type, PYRT_NAME("VAR_KEYWORD"))}));
+      parameters.append(
+          call(parameter_type, {name, get_attr(parameter_type, PYRT_NAME("VAR_KEYWORD"))}));
     }
     return call(get_attr(inspect, PYRT_NAME("Signature")), {parameters});
   });
@@ -233,7 +236,8 @@ PyGetSetDef function_getset[] = {
 PyMemberDef function_members[] = {
     {"__module__", T_OBJECT, offsetof(FunctionObject, module), 0, nullptr},
     {"__doc__", T_OBJECT, offsetof(FunctionObject, doc), 0, nullptr},
-    {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(FunctionObject, vectorcall), Py_READONLY, nullptr},
+    {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(FunctionObject, vectorcall), Py_READONLY,
+     nullptr},
     {"__dictoffset__", Py_T_PYSSIZET, offsetof(FunctionObject, dict), Py_READONLY, nullptr},
     {"__weaklistoffset__", Py_T_PYSSIZET, offsetof(FunctionObject, weaklist), Py_READONLY, nullptr},
     {nullptr, 0, 0, 0, nullptr},
@@ -262,8 +266,7 @@ PyType_Spec function_type_spec = {
     sizeof(FunctionObject),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
-        Py_TPFLAGS_METHOD_DESCRIPTOR | Py_TPFLAGS_DISALLOW_INSTANTIATION |
-        Py_TPFLAGS_IMMUTABLETYPE,
+        Py_TPFLAGS_METHOD_DESCRIPTOR | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
     function_slots,
 };
 
@@ -312,7 +315,8 @@ py::object make_function(const FunctionSpec& spec, py::handle globals, const cha
   PyObject* type = function_type();
   py::object param_names = steal_or_throw(PyTuple_New(static_cast<Py_ssize_t>(spec.params.size())));
   for (std::size_t i = 0; i < spec.params.size(); ++i) {
-    PyTuple_SET_ITEM(param_names.ptr(), static_cast<Py_ssize_t>(i), Py_NewRef(intern(spec.params[i])));
+    PyTuple_SET_ITEM(param_names.ptr(), static_cast<Py_ssize_t>(i),
+                     Py_NewRef(intern(spec.params[i])));
   }
   py::object name = py::reinterpret_borrow<py::object>(intern(spec.name));
   py::object qualname = name;
@@ -324,7 +328,8 @@ py::object make_function(const FunctionSpec& spec, py::handle globals, const cha
   // __module__ comes from the defining module's __name__, as for def.
   py::object module = py::none();
   PyObject* module_name = nullptr;
-  if (PyDict_GetItemRef(globals.ptr(), PYRT_NAME("__name__").ptr(), &module_name) < 0) throw_current();
+  if (PyDict_GetItemRef(globals.ptr(), PYRT_NAME("__name__").ptr(), &module_name) < 0)
+    throw_current();
   if (module_name != nullptr) module = py::reinterpret_steal<py::object>(module_name);
 
   PyObject* raw = PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(type), 0);

@@ -5,10 +5,10 @@
 // pickling by qualified name.
 #pragma once
 
-#include "pyrt/core.hpp"
-
 #include <cstddef>
 #include <vector>
+
+#include "pyrt/core.hpp"
 
 namespace orv::pyrt {
 
@@ -58,9 +58,8 @@ class Call {
 // Creates a function object. `qualname_prefix` is the enclosing class name
 // (empty for a module function); `defaults` a tuple or null; `class_cell` a
 // cell or null. `spec` must outlive the function (static storage).
-py::object make_function(const FunctionSpec& spec, py::handle globals,
-                         const char* qualname_prefix, py::handle defaults,
-                         py::handle class_cell);
+py::object make_function(const FunctionSpec& spec, py::handle globals, const char* qualname_prefix,
+                         py::handle defaults, py::handle class_cell);
 
 // Module-level name lookup with the builtins as fallback.
 py::object lookup_global(py::handle globals, py::handle name);

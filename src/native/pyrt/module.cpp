@@ -71,7 +71,8 @@ py::object import_name_from(py::handle module, py::handle name) {
   }
   if (value != nullptr) return py::reinterpret_steal<py::object>(value);
   // The submodule of that name, when the import system has loaded it.
-  PyObject* module_name = PyModule_Check(module.ptr()) ? PyModule_GetNameObject(module.ptr()) : nullptr;
+  PyObject* module_name =
+      PyModule_Check(module.ptr()) ? PyModule_GetNameObject(module.ptr()) : nullptr;
   if (module_name != nullptr) {
     py::object owner = py::reinterpret_steal<py::object>(module_name);
     py::object full = steal_or_throw(PyUnicode_FromFormat("%U.%U", module_name, name.ptr()));
@@ -98,8 +99,8 @@ std::vector<py::object> import_from_sibling(py::handle globals, const char* modu
   Py_ssize_t i = 0;
   for (const char* name : names) PyTuple_SET_ITEM(fromlist.ptr(), i++, Py_NewRef(intern(name)));
   py::handle module_name(intern(module));
-  py::object imported = steal_or_throw(
-      PyImport_ImportModuleLevelObject(module_name.ptr(), globals.ptr(), nullptr, fromlist.ptr(), 1));
+  py::object imported = steal_or_throw(PyImport_ImportModuleLevelObject(
+      module_name.ptr(), globals.ptr(), nullptr, fromlist.ptr(), 1));
   std::vector<py::object> values;
   values.reserve(names.size());
   for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(fromlist.ptr()); ++k) {

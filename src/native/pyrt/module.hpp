@@ -2,10 +2,10 @@
 // initialisation per process, and the relative imports of sibling modules.
 #pragma once
 
-#include "pyrt/core.hpp"
-
 #include <initializer_list>
 #include <vector>
+
+#include "pyrt/core.hpp"
 
 namespace orv::pyrt {
 

@@ -4,10 +4,10 @@
 // error state is left behind on success.
 #pragma once
 
-#include "pyrt/core.hpp"
-
 #include <exception>
 #include <new>
+
+#include "pyrt/core.hpp"
 
 namespace orv::pyrt {
 

@@ -27,14 +27,16 @@ void set_attr(py::handle self, py::handle name, py::handle value) {
 }
 
 void raise_format_error(const Call& call, py::handle message) {
-  py::object error_class = pyrt::get_attr(call.global(PYRT_NAME("error")), PYRT_NAME("FormatError"));
+  py::object error_class =
+      pyrt::get_attr(call.global(PYRT_NAME("error")), PYRT_NAME("FormatError"));
   pyrt::raise_object(pyrt::call(error_class, {message}));
 }
 
 void raise_format_error(const Call& call, py::handle errors, py::handle all_sels) {
-  py::object error_class = pyrt::get_attr(call.global(PYRT_NAME("error")), PYRT_NAME("FormatError"));
-  pyrt::raise_object(pyrt::call_kw(error_class, {}, {{PYRT_NAME("errors"), errors},
-                                                      {PYRT_NAME("all_sels"), all_sels}}));
+  py::object error_class =
+      pyrt::get_attr(call.global(PYRT_NAME("error")), PYRT_NAME("FormatError"));
+  pyrt::raise_object(pyrt::call_kw(
+      error_class, {}, {{PYRT_NAME("errors"), errors}, {PYRT_NAME("all_sels"), all_sels}}));
 }
 
 py::str quoted_message(py::handle value, const char* tail) {

@@ -15,8 +15,6 @@ bool repr_has_marker(py::handle obj) {
   return found != 0;
 }
 
-
-
 // _to_driver_shadow_(data, allow_error=True)
 py::object shadow_of(const Call& call, py::handle candidate) {
   return pyrt::call(call.global(PYRT_NAME("_to_driver_shadow_")), {candidate, py::bool_(false)});
@@ -89,13 +87,25 @@ py::object category(const Call& call) {
   return pyrt::steal_or_throw(PyUnicode_Join(PYRT_NAME("/").ptr(), kinds.ptr()));
 }
 
-py::object creatable(const Call& call) { return to_bool(metadata_flag(call.arg(0), PYRT_NAME("DCAP_CREATE"))); }
-py::object updatable(const Call& call) { return to_bool(metadata_flag(call.arg(0), PYRT_NAME("DCAP_UPDATE"))); }
-py::object virtualio(const Call& call) { return to_bool(metadata_flag(call.arg(0), PYRT_NAME("DCAP_VIRTUALIO"))); }
-py::object is_raster(const Call& call) { return to_bool(metadata_flag(call.arg(0), PYRT_NAME("DCAP_RASTER"))); }
-py::object is_vector(const Call& call) { return to_bool(metadata_flag(call.arg(0), PYRT_NAME("DCAP_VECTOR"))); }
+py::object creatable(const Call& call) {
+  return to_bool(metadata_flag(call.arg(0), PYRT_NAME("DCAP_CREATE")));
+}
+py::object updatable(const Call& call) {
+  return to_bool(metadata_flag(call.arg(0), PYRT_NAME("DCAP_UPDATE")));
+}
+py::object virtualio(const Call& call) {
+  return to_bool(metadata_flag(call.arg(0), PYRT_NAME("DCAP_VIRTUALIO")));
+}
+py::object is_raster(const Call& call) {
+  return to_bool(metadata_flag(call.arg(0), PYRT_NAME("DCAP_RASTER")));
+}
+py::object is_vector(const Call& call) {
+  return to_bool(metadata_flag(call.arg(0), PYRT_NAME("DCAP_VECTOR")));
+}
 
-py::object extensions(const Call& call) { return metadata_words(call.arg(0), PYRT_NAME("DMD_EXTENSIONS")); }
+py::object extensions(const Call& call) {
+  return metadata_words(call.arg(0), PYRT_NAME("DMD_EXTENSIONS"));
+}
 
 py::object extension(const Call& call) {
   py::handle self = call.arg(0);
@@ -106,7 +116,9 @@ py::object extension(const Call& call) {
   return py::reinterpret_borrow<py::object>(PYRT_NAME(""));
 }
 
-py::object long_name(const Call& call) { return metadata_item(call.arg(0), PYRT_NAME("DMD_LONGNAME")); }
+py::object long_name(const Call& call) {
+  return metadata_item(call.arg(0), PYRT_NAME("DMD_LONGNAME"));
+}
 
 py::object name(const Call& call) {
   py::object getter = pyrt::get_attr(gdal(call), PYRT_NAME("Driver_ShortName_get"));
