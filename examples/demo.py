@@ -48,11 +48,16 @@ def create_and_open():
     tiff.set_creation_options(COMPRESS="DEFLATE", TILED="YES")
     print("chosen creation options:", tiff.creation_options)
     with tiff.create(None, xsize=300, ysize=200, bands=2) as raster:
-        print(
-            f"in-memory GeoTIFF: {raster.raster_size[0]} x {raster.raster_size[1]} pixels,"
-            f" {raster.band_count} bands, compression"
-            f" {raster.image_structure.get('COMPRESSION')}"
-        )
+        # GDAL reports the compression of a file it reads, so the new file is
+        # flushed and opened again through the same driver.
+        raster.dataset.FlushCache()
+        with tiff.open(raster.path) as reopened:
+            width, height = reopened.raster_size
+            print(
+                f"in-memory GeoTIFF {raster.path}: {width} x {height} pixels,"
+                f" {reopened.band_count} bands, compression"
+                f" {reopened.image_structure.get('COMPRESSION')}"
+            )
 
     OUT.mkdir(exist_ok=True)
     gpkg_path = OUT / "demo.gpkg"
