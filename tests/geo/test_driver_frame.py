@@ -199,3 +199,42 @@ def test_second_interpreter_is_refused(config, tmp_path):
         "Interpreter change detected - this module can only be loaded into one interpreter "
         "per process."
     )
+
+
+def test_names_rebound_after_use_are_seen_by_the_next_call(monkeypatch):
+    from osgeo import _gdal
+
+    d = drv.Driver("GTiff")
+    assert d.is_raster is True  # warm every lookup on the way
+    # A service rebound on the driver module.
+    monkeypatch.setattr(drv, "_gdal", FakeGdalModule(_gdal, {"DCAP_RASTER": "no"}))
+    assert d.is_raster is False
+    monkeypatch.undo()
+    assert d.is_raster is True
+    # A function rebound inside the service module itself.
+    monkeypatch.setattr(_gdal, "MajorObject_GetMetadataItem", lambda handle, key: "yes")
+    assert d.is_vector is True
+    monkeypatch.undo()
+    assert d.is_vector is False
+    # A name removed from the module is looked up in the builtins, then missing.
+    monkeypatch.delattr(drv, "_gdal")
+    with pytest.raises(NameError, match="^name '_gdal' is not defined$"):
+        _ = d.name
+    import builtins
+
+    monkeypatch.setattr(builtins, "_gdal", _gdal, raising=False)
+    assert d.name == "GTiff"
+
+
+class FakeGdalModule:
+    """Answers metadata from a dict and everything else from the real binding."""
+
+    def __init__(self, real, items):
+        self._real = real
+        self._items = items
+
+    def MajorObject_GetMetadataItem(self, handle, key):
+        return self._items.get(key)
+
+    def __getattr__(self, name):
+        return getattr(self._real, name)

@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <vector>
 
+#include "pyrt/dict_cache.hpp"
+
 namespace orv::pyrt {
 
 void raise(PyObject* type, const char* format, ...) {
@@ -83,6 +85,25 @@ py::object call_method(py::handle self, py::handle name, std::initializer_list<p
   for (py::handle arg : args) slots[i++] = arg.ptr();
   return steal_or_throw(
       PyObject_VectorcallMethod(name.ptr(), slots, i | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+py::object get_attr(py::handle obj, py::handle name) {
+  // A plain attribute of a module (not a dunder, which the module type may
+  // answer itself) is the entry of its namespace dict: cache it.
+  PyObject* dict = nullptr;
+  if (PyModule_CheckExact(obj.ptr()) && PyUnicode_Check(name.ptr()) &&
+      PyUnicode_GET_LENGTH(name.ptr()) > 0 && PyUnicode_READ_CHAR(name.ptr(), 0) != '_') {
+    dict = PyModule_GetDict(obj.ptr());
+    if (PyObject* cached = dict_cache_get(dict, name.ptr())) {
+      return py::reinterpret_borrow<py::object>(cached);
+    }
+  }
+  py::object value = steal_or_throw(PyObject_GetAttr(obj.ptr(), name.ptr()));
+  if (dict != nullptr && PyDict_GetItemWithError(dict, name.ptr()) == value.ptr()) {
+    dict_cache_put(dict, name.ptr(), value.ptr(), dict);
+  }
+  if (PyErr_Occurred()) throw_current();
+  return value;
 }
 
 py::object get_attr_or_none(py::handle obj, py::handle name) {

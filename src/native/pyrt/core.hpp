@@ -73,10 +73,9 @@ py::object call_kw(py::handle callable, std::initializer_list<py::handle> args,
 // Calls the method `name` of `self` with `args`.
 py::object call_method(py::handle self, py::handle name, std::initializer_list<py::handle> args);
 
-// get_attr(obj, name).
-inline py::object get_attr(py::handle obj, py::handle name) {
-  return steal_or_throw(PyObject_GetAttr(obj.ptr(), name.ptr()));
-}
+// getattr(obj, name). `name` must be interned (PYRT_NAME): attributes of
+// modules are cached by name identity.
+py::object get_attr(py::handle obj, py::handle name);
 
 // get_attr(obj, name, None) where only AttributeError gives None.
 py::object get_attr_or_none(py::handle obj, py::handle name);

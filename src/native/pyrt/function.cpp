@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "pyrt/argerrors.hpp"
+#include "pyrt/dict_cache.hpp"
 #include "pyrt/trampoline.hpp"
 
 namespace orv::pyrt {
@@ -36,6 +37,11 @@ py::object bind_and_call(FunctionObject* fn, PyObject* const* args, Py_ssize_t n
                          PyObject* kwnames) {
   const FunctionSpec& spec = *fn->spec;
   const Py_ssize_t nparams = PyTuple_GET_SIZE(fn->param_names);
+  // Every parameter given by position: the arguments are the bound values.
+  if (kwnames == nullptr && nargs == nparams && spec.varkw == nullptr) {
+    return spec.impl(
+        Call(reinterpret_cast<PyObject*>(fn), args, nullptr, static_cast<std::size_t>(nargs)));
+  }
   PyObject* inline_slots[kInlineParams] = {};
   std::vector<PyObject*> heap_slots;
   PyObject** slots = inline_slots;
@@ -94,10 +100,8 @@ py::object bind_and_call(FunctionObject* fn, PyObject* const* args, Py_ssize_t n
       if (slots[i] == nullptr) slots[i] = PyTuple_GET_ITEM(fn->defaults, i - first_default);
     }
   }
-  // The defaults tuple and the call's arguments stay alive for the call:
-  // the function holds the tuple and the caller holds the arguments.
-  py::object keep_defaults = py::reinterpret_borrow<py::object>(fn->defaults);
-  py::object keep_self = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(fn));
+  // The caller holds the function and the arguments for the call; the
+  // defaults tuple cannot be replaced, so its items stay alive too.
   return spec.impl(Call(reinterpret_cast<PyObject*>(fn), slots, kwargs.ptr(),
                         static_cast<std::size_t>(npositional)));
 }
@@ -281,14 +285,23 @@ PyObject* function_type() {
 }  // namespace
 
 py::object lookup_global(py::handle globals, py::handle name) {
+  if (PyObject* cached = dict_cache_get(globals.ptr(), name.ptr())) {
+    return py::reinterpret_borrow<py::object>(cached);
+  }
   PyObject* value = nullptr;
   if (PyDict_GetItemRef(globals.ptr(), name.ptr(), &value) < 0) throw_current();
-  if (value != nullptr) return py::reinterpret_steal<py::object>(value);
+  if (value != nullptr) {
+    dict_cache_put(globals.ptr(), name.ptr(), value, globals.ptr());
+    return py::reinterpret_steal<py::object>(value);
+  }
   PyObject* builtins = PyEval_GetFrameBuiltins();
   if (builtins == nullptr) throw_current();
   py::object builtins_owner = py::reinterpret_steal<py::object>(builtins);
   if (PyMapping_GetOptionalItem(builtins, name.ptr(), &value) < 0) throw_current();
-  if (value != nullptr) return py::reinterpret_steal<py::object>(value);
+  if (value != nullptr) {
+    dict_cache_put(globals.ptr(), name.ptr(), value, builtins);
+    return py::reinterpret_steal<py::object>(value);
+  }
   raise(PyExc_NameError, "name '%U' is not defined", name.ptr());
 }
 

@@ -14,7 +14,16 @@ py::object metadata_item(py::handle self, py::handle key) {
 }
 
 bool metadata_flag(py::handle self, py::handle key) {
-  py::object upper = pyrt::call_method(metadata_item(self, key), PYRT_NAME("upper"), {});
+  py::object item = metadata_item(self, key);
+  // For an ASCII str, upper-casing and comparing with "YES" is a
+  // case-insensitive comparison of three letters; any other object goes
+  // through its own upper() and ==.
+  if (PyUnicode_CheckExact(item.ptr()) && PyUnicode_IS_ASCII(item.ptr())) {
+    if (PyUnicode_GET_LENGTH(item.ptr()) != 3) return false;
+    const char* text = reinterpret_cast<const char*>(PyUnicode_DATA(item.ptr()));
+    return (text[0] | 0x20) == 'y' && (text[1] | 0x20) == 'e' && (text[2] | 0x20) == 's';
+  }
+  py::object upper = pyrt::call_method(item, PYRT_NAME("upper"), {});
   return pyrt::equals(upper, PYRT_NAME("YES"));
 }
 
