@@ -10,6 +10,7 @@ import warnings
 
 import numpy as np
 
+from orv import error
 from orv._algos.spmis.krige import (
     great_circle_distance,
     init_points,
@@ -62,7 +63,7 @@ def _pair_data(points, values, gtype):
         d = spatial.distance.pdist(points, metric="euclidean")
         g = 0.5 * spatial.distance.pdist(values[:, None], metric="sqeuclidean")
         return d, g
-    raise ValueError(f"unknown gtype {gtype!r}")
+    raise error.SpmisError(errors=gtype)
 
 
 def init_variogram_model(points, values, n_lags, gtype):

@@ -8,7 +8,6 @@ while the pairs are scanned.
 
 import threading
 import time
-import tracemalloc
 import types
 import warnings
 
@@ -19,37 +18,10 @@ from scipy import spatial
 
 core = pytest.importorskip("orv._algos.spmis.krige.core")
 
-from orv import error  # noqa: E402
+from bench_krige import traced_peak  # noqa: E402
+from krige_baseline import init_variogram_model as numpy_model  # noqa: E402
+
 from orv._algos.spmis import krige  # noqa: E402
-
-
-def numpy_model(points, values, n_lags, gtype):
-    """The documented steps with plain numpy, last edge kept above the largest distance."""
-    points = krige.init_points(points)
-    if gtype == "GEOGCS":
-        d = krige.great_circle_distance(points, points)
-        g = 0.5 * (values[None, :] - values[:, None]) ** 2.0
-        indices = np.indices(d.shape)
-        d = d[indices[0, :, :] > indices[1, :, :]]
-        g = g[indices[0, :, :] > indices[1, :, :]]
-    elif gtype == "PROJCS":
-        d = spatial.distance.pdist(points, metric="euclidean")
-        g = 0.5 * spatial.distance.pdist(values[:, None], metric="sqeuclidean")
-    else:
-        raise error.SpmisError(errors=gtype)
-    d_max = np.max(d)
-    d_min = np.min(d)
-    dd = (d_max - d_min) / n_lags
-    bins = d_min + dd * np.arange(n_lags)
-    d_max = max(d_max + 0.001, np.nextafter(d_max, np.inf))
-    bins = np.append(bins, d_max)
-    lags = np.zeros(n_lags)
-    semivariance = np.zeros(n_lags)
-    for n in range(n_lags):
-        lags[n] = np.mean(d[(d >= bins[n]) & (d < bins[n + 1])])
-        semivariance[n] = np.mean(g[(d >= bins[n]) & (d < bins[n + 1])])
-    kept = ~np.isnan(semivariance)
-    return lags[kept], semivariance[kept]
 
 
 def outcome(function, *args):
@@ -259,26 +231,15 @@ def test_pdist_replaced_inside_scipy_is_called(monkeypatch):
     np.testing.assert_allclose(semivariance, expected[1], rtol=1e-12, atol=0)
 
 
-def traced_peak(function, *args):
-    tracemalloc.start()
-    try:
-        start = tracemalloc.get_traced_memory()[0]
-        tracemalloc.reset_peak()
-        function(*args)
-        return tracemalloc.get_traced_memory()[1] - start
-    finally:
-        tracemalloc.stop()
-
-
 def test_projected_pairs_are_never_stored():
     points, values = line(2000)  # two million pairs, 16 MB per pair array
-    assert traced_peak(core.init_variogram_model, points, values, 20, "PROJCS") < 2**20
+    assert traced_peak(core.init_variogram_model, (points, values, 20, "PROJCS")) < 2**20
 
 
 def test_geographic_pairs_need_no_memory_beyond_the_distance_service():
     points, values = line(1500)
-    service = traced_peak(krige.great_circle_distance, points, points)
-    model = traced_peak(core.init_variogram_model, points, values, 20, "GEOGCS")
+    service = traced_peak(krige.great_circle_distance, (points, points))
+    model = traced_peak(core.init_variogram_model, (points, values, 20, "GEOGCS"))
     # The documented steps would add a value matrix and 2 n^2 indices (4 n^2 doubles).
     assert model < service + 2**20
 
