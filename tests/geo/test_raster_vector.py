@@ -1,5 +1,7 @@
 """RasterDriver and VectorDriver: capability checks, properties and dataset creation."""
 
+import gc
+
 import fakes
 import pytest
 from osgeo import gdal, ogr
@@ -249,3 +251,17 @@ def test_real_vector_create(tmp_path):
     assert layer is not None and on_disk.layer_count == 1
     with pytest.raises(error.FormatError, match='"GTiff" is not a vector driver!'):
         driver.VectorDriver("GTiff")
+
+
+@pytest.mark.parametrize("close", [True, False])
+def test_repeated_in_memory_creation_leaves_nothing_behind(close):
+    raster = driver.RasterDriver("GTiff")
+    vector = driver.VectorDriver("GPKG")
+    for _ in range(50):
+        created = [raster.create(None, 64, 64, 1), vector.create(None)]
+        if close:
+            for dataset in created:
+                dataset.close()
+        del created
+        gc.collect()
+        assert not gdal.ReadDirRecursive("/vsimem/orv")
