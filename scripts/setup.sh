@@ -45,6 +45,16 @@ if [ -f "$STAMP" ] && [ "$(cat "$STAMP")" = "$(cat pyproject.toml requirements-d
 fi
 
 PY=$(find_python)
+# Debian's own interpreter needs its headers and venv module from apt.
+if [ "$PY" = /usr/bin/python3.13 ]; then
+  for pkg in python3.13-dev python3.13-venv; do
+    if ! dpkg -s "$pkg" >/dev/null 2>&1; then
+      as_root apt-get update -qq
+      DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq python3.13-dev python3.13-venv
+      break
+    fi
+  done
+fi
 if [ ! -x "$VENV/bin/python" ]; then
   "$PY" -m venv "$VENV"
 fi
