@@ -1,6 +1,5 @@
-"""The notebook views as a front end shows them: rendered through IPython's display machinery,
-loaded in headless Chromium and read back from the browser's DOM; and the example notebook
-executed in a real kernel."""
+"""The notebook views rendered by IPython, loaded in headless Chromium and read back from its
+DOM; and the example notebook executed in a real kernel."""
 
 import os
 import shutil
@@ -107,7 +106,7 @@ def run_chromium(chromium, profile, *args):
         "--headless",
         "--disable-gpu",
         "--no-sandbox",
-        "--user-data-dir=" + str(profile),
+        f"--user-data-dir={profile}",
     ]
     # The browser is not ours to instrument: no sanitizer runtime preloaded.
     env = {key: value for key, value in os.environ.items() if key != "LD_PRELOAD"}
@@ -124,11 +123,7 @@ def page(chromium, tmp_path_factory):
     folder = tmp_path_factory.mktemp("views")
     raster = drv.RasterDriver("GTiff")
     raster.set_creation_options(COMPRESS="LZW")
-    views = {
-        "driver": drv.Driver("MEM"),
-        "raster": raster,
-        "registry": drv.DriveStatistics(),
-    }
+    views = {"driver": drv.Driver("MEM"), "raster": raster, "registry": drv.DriveStatistics()}
     sections = "".join(
         f'<section id="{key}"><h2>{key}</h2>{notebook_html(obj)}</section>'
         for key, obj in views.items()
@@ -145,13 +140,8 @@ def page(chromium, tmp_path_factory):
 def test_page_screenshot(chromium, page, tmp_path):
     _, _, source = page
     shot = tmp_path / "x.png"
-    run_chromium(
-        chromium,
-        tmp_path / "profile",
-        f"--screenshot={shot}",
-        "--window-size=1200,2000",
-        source.as_uri(),
-    )
+    size = "--window-size=1200,2000"
+    run_chromium(chromium, tmp_path / "profile", f"--screenshot={shot}", size, source.as_uri())
     assert png_size(shot) == (1200, 2000)
     assert shot.stat().st_size > 10_000  # a blank page compresses to far less
 
@@ -162,8 +152,7 @@ def test_registry_table_in_the_browser(page):
     section = dom.find_id("registry")
     tables = section.find_all("table")
     assert len(tables) == 1
-    head_rows = tables[0].find_all("thead")[0].find_all("tr")
-    body_rows = tables[0].find_all("tbody")[0].find_all("tr")
+    head_rows, body_rows = (tables[0].find_all(p)[0].find_all("tr") for p in ("thead", "tbody"))
 
     max_rows, max_cols = base.env.JupyterShowMaxShape
     (head, tail), _ = base.get_sel(len(stats), max_rows)
@@ -198,12 +187,8 @@ def test_driver_view_in_the_browser(page, key):
     d = views[key]
     section = dom.find_id(key)
     summary_cells = section.find_all("table")[0].find_all("tr")
-    assert [row.children[0].all_text() for row in summary_cells] == [
-        "Name",
-        "Category",
-        "Creatable",
-        "Extension",
-    ]
+    labels = [row.children[0].all_text() for row in summary_cells]
+    assert labels == ["Name", "Category", "Creatable", "Extension"]
     assert summary_cells[0].children[1].all_text() == d.name
     details = section.find_all("details")
     titles = [node.find_all("summary")[0].all_text() for node in details]
@@ -260,12 +245,9 @@ def test_example_notebook_runs_and_shows_the_views(tmp_path):
     if env.get("PYTHONPATH"):
         paths = env["PYTHONPATH"].split(os.pathsep)
         env["PYTHONPATH"] = os.pathsep.join(os.path.abspath(path) for path in paths if path)
-    client = nbclient.NotebookClient(
-        notebook,
-        kernel_name=python_kernel_name(),
-        timeout=300,
-        resources={"metadata": {"path": str(tmp_path)}},
-    )
+    resources = {"metadata": {"path": str(tmp_path)}}
+    kernel = python_kernel_name()
+    client = nbclient.NotebookClient(notebook, kernel_name=kernel, timeout=300, resources=resources)
     client.execute(env=env)
 
     code = [cell for cell in notebook.cells if cell.cell_type == "code"]

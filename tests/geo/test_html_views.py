@@ -1,5 +1,4 @@
-"""The notebook views: what Driver._repr_html_ and DriveStatistics._repr_html_ hand to the
-HTML builders, in which order, and what the real builders make of hostile driver data."""
+"""The notebook views: what the driver and registry views hand to the HTML builders."""
 
 import types
 
@@ -10,6 +9,7 @@ from orv._algos.geo import base
 from orv._algos.geo import driver as drv
 
 REAL_GET_SEL = base.get_sel
+SUMMARY_KEYS = ["Name", "Category", "Creatable", "Extension"]
 FIELDS = ["name", "category", "extension", "creatable", "updatable", "virtualio"]
 
 REGISTRY = {
@@ -20,20 +20,17 @@ REGISTRY = {
     "CSV": {"DCAP_VECTOR": "YES", "DMD_EXTENSION": "csv", "DCAP_CREATE": "yes"},
 }
 # What a registry row holds for each driver above, after the position.
-ROWS = {
-    "GTiff": ["GTiff", "Raster", "tif", True, False, False],
-    "ESRI Shapefile": ["ESRI Shapefile", "Vector", "shp", False, True, False],
-    "GPKG": ["GPKG", "Raster/Vector", "", False, False, True],
-    "MEM": ["MEM", "Raster", "", False, False, False],
-    "CSV": ["CSV", "Vector", "csv", True, False, False],
-}
-NAMES = list(REGISTRY)
+ROWS = [
+    ["GTiff", "Raster", "tif", True, False, False],
+    ["ESRI Shapefile", "Vector", "shp", False, True, False],
+    ["GPKG", "Raster/Vector", "", False, False, True],
+    ["MEM", "Raster", "", False, False, False],
+    ["CSV", "Vector", "csv", True, False, False],
+]
 
 CREATION_XML = (
-    "<CreationOptionList>"
-    '<Option name="COMPRESS" type="string-select" description="Compression">'
-    "<Value>NONE</Value><Value>LZW</Value></Option>"
-    '<Option name="TILED" type="boolean" description="Tiles"/>'
+    '<CreationOptionList><Option name="COMPRESS" type="string-select" description="Compression">'
+    '<Value>NONE</Value><Value>LZW</Value></Option><Option name="TILED" type="boolean"/>'
     "</CreationOptionList>"
 )
 
@@ -77,7 +74,6 @@ def builders(fake, monkeypatch):
 
 
 def builder_calls(events):
-    """The builder events only (the fake GDAL logs two-item events)."""
     return [event for event in events if len(event) == 3]
 
 
@@ -94,16 +90,22 @@ def record_get_sel(monkeypatch, results=None):
     return calls
 
 
-# -- Driver view -------------------------------------------------------------------------
-
-
-@pytest.mark.parametrize("cls", [drv.Driver, drv.RasterDriver])
-def test_driver_view_passes_summary_then_live_option_maps(fake, builders, cls):
+@pytest.mark.parametrize(
+    ("cls", "name", "summary", "creation"),
+    [
+        (drv.Driver, "GTiff", ["GTiff", "Raster", True, "tif"], ["COMPRESS", "TILED"]),
+        (drv.RasterDriver, "GTiff", ["GTiff", "Raster", True, "tif"], ["COMPRESS", "TILED"]),
+        (drv.Driver, "ESRI Shapefile", ["ESRI Shapefile", "Vector", False, "shp"], []),
+        (drv.Driver, "MEM", ["MEM", "Raster", False, ""], []),  # no option lists at all
+    ],
+)
+def test_driver_view_passes_summary_then_live_option_maps(
+    fake, builders, cls, name, summary, creation
+):
     fake.gdal.drivers["GTiff"]["DMD_CREATIONOPTIONLIST"] = CREATION_XML
-    d = cls("GTiff")
+    d = cls(name)
     del fake.events[:]
     assert d._repr_html_() is builders.html
-
     calls = builder_calls(fake.events)
     assert [(name, len(args), kw) for name, args, kw in calls] == [
         ("ORVHTMLDetails", 0, {}),
@@ -111,20 +113,14 @@ def test_driver_view_passes_summary_then_live_option_maps(fake, builders, cls):
         ("add_details", 1, {}),
         ("to_html", 0, {}),
     ]
-    summary = calls[1][1][0]
-    assert type(summary) is dict
-    assert list(summary.items()) == [
-        ("Name", "GTiff"),
-        ("Category", "Raster"),
-        ("Creatable", True),
-        ("Extension", "tif"),
-    ]
-    details = calls[2][1][0]
-    assert type(details) is dict
+    base_info, details = calls[1][1][0], calls[2][1][0]
+    assert type(base_info) is dict and type(details) is dict
+    assert list(base_info.items()) == list(zip(SUMMARY_KEYS, summary, strict=True))
     assert list(details) == ["Creation Options", "Open Options"]
-    # The live caches, filled by the view itself.
-    assert details["Creation Options"] is d._creation_opts is d.creation_options_info
-    assert list(details["Creation Options"]) == ["COMPRESS", "TILED"]
+    # The live cache, filled by the view itself (an empty list is parsed again on each read).
+    assert details["Creation Options"] is d._creation_opts
+    assert (details["Creation Options"] is d.creation_options_info) == bool(creation)
+    assert list(details["Creation Options"]) == creation
     assert details["Open Options"] == {} == d.open_options_info
 
 
@@ -139,43 +135,40 @@ def test_driver_view_reads_properties_in_order(fake, builders):
     ]
     # name, category (raster then vector), creatable, extension (falling back to the list).
     assert reads[:7] == [
-        "Driver_ShortName_get",
-        "DCAP_RASTER",
-        "DCAP_VECTOR",
-        "DCAP_CREATE",
-        "DMD_EXTENSION",
-        "DMD_EXTENSIONS",
-        "set_base_info",
+        *("Driver_ShortName_get", "DCAP_RASTER", "DCAP_VECTOR", "DCAP_CREATE"),
+        *("DMD_EXTENSION", "DMD_EXTENSIONS", "set_base_info"),
     ]
     # Then the creation option list (whichever item this driver kind uses) before the open one.
     option_reads = [key for key in reads[7:] if key.endswith("OPTIONLIST")]
     assert len(option_reads) == 2
     assert "CREATIONOPTIONLIST" in option_reads[0] and option_reads[1] == "DMD_OPENOPTIONLIST"
-    summary = builder_calls(fake.events)[1][1][0]
-    assert summary == {
-        "Name": "ESRI Shapefile",
-        "Category": "Vector",
-        "Creatable": False,
-        "Extension": "shp",
-    }
 
 
-def test_driver_view_without_option_lists_passes_two_empty_maps(fake, builders):
-    drv.Driver("MEM")._repr_html_()
-    details = builder_calls(fake.events)[2][1][0]
-    assert details == {"Creation Options": {}, "Open Options": {}}
+class RefusingTable:
+    def __init__(self, *args):
+        pass
+
+    def set_base_info(self, mapping):
+        pass
+
+    def add_row(self, row):
+        raise RuntimeError("row refused")
 
 
-def test_driver_view_errors_propagate(fake, builders, monkeypatch):
-    def broken(*args):
-        raise RuntimeError("builder refused")
+def test_builder_and_selection_errors_propagate(fake, monkeypatch):
+    def refuse(*args):
+        raise OverflowError("refused")
 
-    monkeypatch.setattr(drv.gdata, "ORVHTMLDetails", broken)
-    with pytest.raises(RuntimeError, match="builder refused"):
+    stats = drv.DriveStatistics()
+    monkeypatch.setattr(drv, "gdata", types.SimpleNamespace(ORVHTMLDetails=refuse))
+    with pytest.raises(OverflowError, match="refused"):
         drv.Driver("GTiff")._repr_html_()
-
-
-# -- Registry view -----------------------------------------------------------------------
+    monkeypatch.setattr(drv, "gdata", types.SimpleNamespace(ORVHTMLTable=RefusingTable))
+    with pytest.raises(RuntimeError, match="row refused"):
+        stats._repr_html_()
+    monkeypatch.setattr(base, "get_sel", refuse)
+    with pytest.raises(OverflowError, match="refused"):
+        stats._repr_html_()
 
 
 def registry_calls(monkeypatch, builders, shape=(20, 10), sel_results=None):
@@ -192,7 +185,7 @@ def rows_added(calls):
 
 
 def row(i):
-    return [i, *ROWS[NAMES[i]]]
+    return [i, *ROWS[i]]
 
 
 def test_registry_view_with_everything_shown(fake, builders, monkeypatch):
@@ -200,16 +193,14 @@ def test_registry_view_with_everything_shown(fake, builders, monkeypatch):
     assert sel_calls == [(5, 20), (6, 10)]
     names = [name for name, _, _ in calls]
     assert names == ["ORVHTMLTable", "set_base_info"] + ["add_row"] * 5 + ["add_head", "to_html"]
-    ctor_args = calls[0][1]
-    assert ctor_args == (6, 1, 0, False) and calls[0][2] == {}
-    assert [type(a) for a in ctor_args] == [int, int, int, bool]
+    assert calls[0][1:] == ((6, 1, 0, False), {})
+    assert [type(a) for a in calls[0][1]] == [int, int, int, bool]
     summary = calls[1][1][0]
     assert type(summary) is dict
     assert list(summary.items()) == [("Rasters", 3), ("Vectors", 3), ("Total", 5)]
     assert rows_added(calls) == [row(i) for i in range(5)]
     assert all(type(r) is list and type(r[0]) is int for r in rows_added(calls))
-    assert calls[-2][1] == (["", *FIELDS],)
-    assert calls[-1][1] == ()
+    assert calls[-2][1:] == ((["", *FIELDS],), {}) and calls[-1][1] == ()
 
 
 ELLIPSIS = "..."
@@ -240,12 +231,8 @@ def test_registry_rows_follow_the_row_selection(fake, builders, monkeypatch, row
 
 @pytest.mark.parametrize("l_fields", [3, 6, 10])
 def test_column_selection_sets_table_width_and_ellipsis_row(fake, builders, monkeypatch, l_fields):
-    calls, sel_calls = registry_calls(
-        monkeypatch,
-        builders,
-        shape=(4, 3),
-        sel_results=[(((0, 2), (3, 5)), 4), ("column ranges", l_fields)],
-    )
+    sel_results = [(((0, 2), (3, 5)), 4), ("column ranges", l_fields)]
+    calls, sel_calls = registry_calls(monkeypatch, builders, (4, 3), sel_results)
     assert sel_calls == [(5, 4), (6, 3)]
     assert calls[0][1] == (l_fields, 1, 0, False)
     rows = rows_added(calls)
@@ -267,53 +254,44 @@ def test_registry_view_with_the_real_builder_and_selection(fake, monkeypatch):
     assert "Rasters</b>: 3" in html and "Total</b>: 5" in html
 
 
+ONE, NONE = "need more than 1 value to unpack", "need more than 0 values to unpack"
+MANY = "too many values to unpack (expected 2)"
+FULL = ((0, 5), (0, 0))
+
+
 @pytest.mark.parametrize(
-    ("shape", "message"),
+    ("shape", "sel_results", "exc", "message"),
     [
-        ((20,), "need more than 1 value to unpack"),
-        ((), "need more than 0 values to unpack"),
-        ((20, 10, 1), "too many values to unpack (expected 2)"),
-        ("abc", "too many values to unpack (expected 2)"),
-        (iter([20]), "need more than 1 value to unpack"),
-        (iter([20, 10, 1]), "too many values to unpack (expected 2)"),
+        ((20,), None, ValueError, ONE),
+        ((), None, ValueError, NONE),
+        ((20, 10, 1), None, ValueError, MANY),
+        ("abc", None, ValueError, MANY),
+        (iter([20]), None, ValueError, ONE),
+        (iter([20, 10, 1]), None, ValueError, MANY),
+        (20, None, TypeError, "'int' object is not iterable"),
+        ((20, 10), [(FULL,)], ValueError, ONE),  # then each selection must unpack into two
+        ((20, 10), [(FULL, 5, 5)], ValueError, MANY),
+        ((20, 10), [(FULL, 5), [(0, 6)]], ValueError, ONE),
+        ((20, 10), [(FULL, 5), [(0, 6), 6, 6]], ValueError, MANY),
     ],
 )
-def test_max_shape_must_unpack_into_two(fake, builders, monkeypatch, shape, message):
+def test_shape_and_selections_must_unpack_into_two(
+    fake, builders, monkeypatch, shape, sel_results, exc, message
+):
     monkeypatch.setattr(drv, "env", types.SimpleNamespace(JupyterShowMaxShape=shape))
+    record_get_sel(monkeypatch, sel_results)
     stats = drv.DriveStatistics()
-    with pytest.raises(ValueError) as caught:
+    with pytest.raises(exc) as caught:
         stats._repr_html_()
     assert caught.value.args == (message,)
-    assert builder_calls(fake.events) == []
+    if sel_results is None:
+        assert builder_calls(fake.events) == []
 
 
 def test_max_shape_may_be_any_two_item_iterable(fake, builders, monkeypatch):
     calls, sel_calls = registry_calls(monkeypatch, builders, shape=iter([2, None]))
     assert sel_calls == [(5, 2), (6, None)]
     assert rows_added(calls)[1] == [ELLIPSIS] * 7
-
-
-def test_max_shape_must_be_iterable(fake, builders, monkeypatch):
-    monkeypatch.setattr(drv, "env", types.SimpleNamespace(JupyterShowMaxShape=20))
-    with pytest.raises(TypeError, match="'int' object is not iterable"):
-        drv.DriveStatistics()._repr_html_()
-
-
-@pytest.mark.parametrize(
-    ("sel_results", "message"),
-    [
-        ([(((0, 5), (0, 0)),)], "need more than 1 value to unpack"),
-        ([(((0, 5), (0, 0)), 5, 5)], "too many values to unpack (expected 2)"),
-        ([(((0, 5), (0, 0)), 5), [(0, 6)]], "need more than 1 value to unpack"),
-        ([(((0, 5), (0, 0)), 5), [(0, 6), 6, 6]], "too many values to unpack (expected 2)"),
-    ],
-)
-def test_selections_must_unpack_into_two(fake, builders, monkeypatch, sel_results, message):
-    monkeypatch.setattr(drv, "env", types.SimpleNamespace(JupyterShowMaxShape=(20, 10)))
-    record_get_sel(monkeypatch, sel_results)
-    with pytest.raises(ValueError) as caught:
-        drv.DriveStatistics()._repr_html_()
-    assert caught.value.args == (message,)
 
 
 def test_get_sel_is_imported_from_base_on_every_call(fake, builders, monkeypatch):
@@ -328,79 +306,29 @@ def test_get_sel_is_imported_from_base_on_every_call(fake, builders, monkeypatch
         stats._repr_html_()
 
 
-class RefusingTable:
-    def __init__(self, *args):
-        pass
-
-    def set_base_info(self, mapping):
-        pass
-
-    def add_row(self, row):
-        raise RuntimeError("row refused")
-
-
-def test_registry_view_errors_propagate(fake, monkeypatch):
-    stats = drv.DriveStatistics()
-    monkeypatch.setattr(drv, "gdata", types.SimpleNamespace(ORVHTMLTable=RefusingTable))
-    with pytest.raises(RuntimeError, match="row refused"):
-        stats._repr_html_()
-
-    def refusing_get_sel(count, maximum):
-        raise OverflowError("selection refused")
-
-    monkeypatch.setattr(base, "get_sel", refusing_get_sel)
-    with pytest.raises(OverflowError, match="selection refused"):
-        stats._repr_html_()
-
-
-# -- Escaping through the real builders ---------------------------------------------------
-
-HOSTILE_NAME = "<script>alert(1)</script>"
-HOSTILE_EXT = '"><img src=x onerror=alert(2)>'
 HOSTILE_XML = (
-    "<CreationOptionList>"
-    '<Option name="&lt;b&gt;BOLD" type="string" '
-    'description="&lt;script&gt;alert(3)&lt;/script&gt;" default="&lt;i&gt;">'
-    "<Value>&lt;iframe src=x&gt;</Value></Option>"
-    "</CreationOptionList>"
+    '<CreationOptionList><Option name="&lt;b&gt;BOLD" type="string" default="&lt;i&gt;" '
+    'description="&lt;script&gt;alert(3)&lt;/script&gt;"><Value>&lt;iframe src=x&gt;</Value>'
+    "</Option></CreationOptionList>"
 )
 
 
-@pytest.fixture
-def hostile(monkeypatch):
-    registry = {
-        HOSTILE_NAME: {
-            "DCAP_RASTER": "YES",
-            "DMD_EXTENSION": HOSTILE_EXT,
-            "DMD_CREATIONOPTIONLIST": HOSTILE_XML,
-        },
-        "GTiff": {"DCAP_RASTER": "YES"},
+def test_real_builders_escape_hostile_metadata_and_option_values(monkeypatch):
+    name = "<script>alert(1)</script>"
+    hostile = {
+        "DMD_EXTENSION": '"><img src=x onerror=alert(2)>',
+        "DMD_CREATIONOPTIONLIST": HOSTILE_XML,
     }
-    fake = fakes.install(monkeypatch, registry)
-    monkeypatch.setattr(drv, "gdata", base.gdata)
-    return fake
-
-
-def assert_inert(html):
-    lowered = html.lower()
-    for tag in ("<script", "<img", "<iframe", "<b>bold", "<i>", "<a href"):
-        assert tag not in lowered
-
-
-def test_driver_view_escapes_metadata_and_option_values(hostile):
-    d = drv.RasterDriver(HOSTILE_NAME)
+    fakes.install(monkeypatch, {name: {"DCAP_RASTER": "YES", **hostile}, "GTiff": {}})
+    d = drv.RasterDriver(name)
     d.set_creation_options(**{"<b>BOLD": '<a href="javascript:x">'})
-    html = d._repr_html_()
-    assert_inert(html)
-    assert "&lt;script&gt;alert(1)&lt;/script&gt;" in html
-    assert "&quot;&gt;&lt;img src=x onerror=alert(2)&gt;" in html
-    assert "&lt;script&gt;alert(3)&lt;/script&gt;" in html
-    assert "&lt;iframe src=x&gt;" in html
-    assert "&lt;a href=&quot;javascript:x&quot;&gt;" in html
-
-
-def test_registry_view_escapes_driver_names_and_extensions(hostile):
-    html = drv.DriveStatistics()._repr_html_()
-    assert_inert(html)
-    assert "&lt;script&gt;alert(1)&lt;/script&gt;" in html
-    assert "&quot;&gt;&lt;img src=x onerror=alert(2)&gt;" in html
+    driver_html, registry_html = d._repr_html_(), drv.DriveStatistics()._repr_html_()
+    for html in (driver_html, registry_html):
+        lowered = html.lower()
+        for tag in ("<script", "<img", "<iframe", "<b>bold", "<i>", "<a href"):
+            assert tag not in lowered
+        assert "&lt;script&gt;alert(1)&lt;/script&gt;" in html
+        assert "&quot;&gt;&lt;img src=x onerror=alert(2)&gt;" in html
+    assert "&lt;script&gt;alert(3)&lt;/script&gt;" in driver_html
+    assert "&lt;iframe src=x&gt;" in driver_html
+    assert "&lt;a href=&quot;javascript:x&quot;&gt;" in driver_html

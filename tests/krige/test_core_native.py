@@ -1,25 +1,18 @@
-"""The native semivariogram pass against the literal numpy algorithm it replaces.
-
-Covers what the native pass changes under the hood: unusual inputs must fail (or succeed)
-exactly as the plain numpy steps do, pair data must never be materialised on the fast
-paths, the service replacements must be honoured, and the interpreter lock must be free
-while the pairs are scanned.
-"""
+"""The native semivariogram pass against the plain numpy algorithm it replaces."""
 
 import threading
 import time
 import types
 import warnings
 
+import krige_baseline
 import numpy as np
 import pytest
 import scipy.spatial.distance
-from scipy import spatial
 
 core = pytest.importorskip("orv._algos.spmis.krige.core")
 
 from bench_krige import traced_peak  # noqa: E402
-from krige_baseline import init_variogram_model as numpy_model  # noqa: E402
 
 from orv._algos.spmis import krige  # noqa: E402
 
@@ -34,8 +27,9 @@ def outcome(function, *args):
             return type(exc), str(exc)
 
 
-def assert_same_outcome(args):
-    native, expected = outcome(core.init_variogram_model, *args), outcome(numpy_model, *args)
+def assert_same_outcome(*args):
+    native = outcome(core.init_variogram_model, *args)
+    expected = outcome(krige_baseline.init_variogram_model, *args)
     if isinstance(expected[0], type):
         assert native == expected
         return
@@ -51,56 +45,47 @@ def line(n):
 
 
 POINTS, VALUES = line(9)
+FULL = krige.great_circle_distance(POINTS, POINTS)
+FOUR = np.array([[0.0, 0.0], [np.nan, 1.0], [2.0, 2.0], [3.0, 1.0]])
+LINE = np.array([[0.0, 0.0], [1.0, 0.0], [2.0, 0.0], [3.0, 0.0], [5.0, 0.0]])
 
 
-@pytest.mark.parametrize("gtype", ["PROJCS", "GEOGCS"])
 @pytest.mark.parametrize(
-    ("values", "n_lags"),
+    "gtype", ["PROJCS", "GEOGCS", np.array(["GEOGCS", "PROJCS"])], ids=["PROJCS", "GEOGCS", "array"]
+)
+@pytest.mark.parametrize(
+    ("points", "values", "n_lags"),
     [
-        (list(VALUES), 3),  # no numpy indexing with a new axis
-        (tuple(VALUES), 3),
-        (VALUES[:-2], 3),  # fewer values than points
-        (np.append(VALUES, 1.0), 3),
-        (VALUES[:-2], 0),  # no class loop: only the geographic masks see the lengths
-        (VALUES[:, None], 3),  # a column of values
-        (VALUES.astype(int), 3),
-        (VALUES > 0, 3),  # numpy refuses to subtract booleans, pdist converts them
-        (VALUES.astype(str), 3),
-        (VALUES.astype(object), 3),
-        (np.float64(1.0), 3),
-        (VALUES, np.int64(4)),
-        (VALUES, True),
-        (VALUES, -2),
-        (VALUES, 2.5),
-        (VALUES, "3"),
+        (POINTS, list(VALUES), 3),  # no numpy indexing with a new axis
+        (POINTS, tuple(VALUES), 3),
+        (POINTS, VALUES[:-2], 3),  # fewer values than points
+        (POINTS, np.append(VALUES, 1.0), 3),
+        (POINTS, VALUES[:-2], 0),  # no class loop: only the geographic masks see the lengths
+        (POINTS, VALUES[:, None], 3),  # a column of values
+        (POINTS, VALUES.astype(int), 3),
+        (POINTS, VALUES > 0, 3),  # numpy refuses to subtract booleans, pdist converts them
+        (POINTS, VALUES.astype(str), 3),
+        (POINTS, VALUES.astype(object), 3),
+        (POINTS, np.float64(1.0), 3),
+        (POINTS, VALUES, np.int64(4)),
+        (POINTS, VALUES, True),
+        (POINTS, VALUES, 0),
+        (POINTS, VALUES, -2),
+        (POINTS, VALUES, 2.5),
+        (POINTS, VALUES, "3"),
+        (np.zeros((0, 2)), VALUES[:0], 4),
+        (np.zeros((1, 2)), VALUES[:1], 4),  # no pair: numpy's empty reduction error
+        (FOUR, VALUES[:4], 4),
+        (np.where(np.isnan(FOUR), np.inf, FOUR), VALUES[:4], 4),
+        (np.zeros((3, 2)), VALUES[:3], 4),  # no distance but zero
+        # Infinite values: classes with an infinite term stay, those where inf - inf is NaN go.
+        (LINE, np.array([0.0, np.inf, 1.0, 2.0, 4.0]), 4),
+        (LINE, np.array([np.inf, np.inf, 1.0, 2.0, 4.0]), 4),
+        (LINE, np.array([-np.inf, np.inf, 1.0, 2.0, 4.0]), 4),
     ],
 )
-def test_unusual_values_and_class_counts_behave_as_numpy(gtype, values, n_lags):
-    assert_same_outcome((POINTS, values, n_lags, gtype))
-
-
-@pytest.mark.parametrize("gtype", ["PROJCS", "GEOGCS"])
-@pytest.mark.parametrize(
-    "points",
-    [
-        np.zeros((0, 2)),
-        np.zeros((1, 2)),
-        np.array([[0.0, 0.0], [np.nan, 1.0], [2.0, 2.0], [3.0, 1.0]]),
-        np.array([[0.0, 0.0], [np.inf, 1.0], [2.0, 2.0], [3.0, 1.0]]),
-        np.array([[0.0, 0.0], [0.0, 0.0], [0.0, 0.0]]),  # no distance but zero
-    ],
-)
-def test_degenerate_points_behave_as_numpy(gtype, points):
-    assert_same_outcome((points, VALUES[: len(points)], 4, gtype))
-
-
-def test_gtype_without_a_truth_value_fails_as_numpy():
-    assert_same_outcome((POINTS, VALUES, 3, np.array(["GEOGCS", "PROJCS"])))
-
-
-def test_no_pair_gives_numpys_empty_reduction_error():
-    with pytest.raises(ValueError, match="^zero-size array to reduction operation maximum"):
-        core.init_variogram_model(np.zeros((1, 2)), np.zeros(1), 3, "PROJCS")
+def test_unusual_inputs_behave_as_numpy(gtype, points, values, n_lags):
+    assert_same_outcome(points, values, n_lags, gtype)
 
 
 @pytest.mark.parametrize("n_lags", [10**12, 10**30])
@@ -114,134 +99,83 @@ def test_complex_values_are_refused_on_the_matrix_path():
         core.init_variogram_model(POINTS, VALUES + 1j, 3, "GEOGCS")
 
 
-@pytest.mark.parametrize(
-    "convert",
-    [
-        lambda p: p.astype(np.float32),
-        lambda p: np.asfortranarray(p),
-        lambda p: np.repeat(p, 2, axis=0)[::2],
-        lambda p: np.rint(p * 100).astype(np.int32),
-        lambda p: p.astype(">f8"),
-    ],
-    ids=["float32", "fortran", "strided", "int32", "big-endian"],
-)
-def test_points_of_other_layouts_match_scipys_pdist(monkeypatch, convert):
-    # A replacement init_points may hand over any array; SciPy's pdist converts it to
-    # float64, and the native pass must see the same coordinates.
-    converted = convert(np.random.default_rng(3).uniform(0.0, 50.0, size=(40, 3)))
-    values = np.random.default_rng(4).normal(size=40)
-    monkeypatch.setattr(core, "init_points", lambda raw: converted)
-    d = spatial.distance.pdist(converted, metric="euclidean")
-    g = 0.5 * spatial.distance.pdist(values[:, None], metric="sqeuclidean")
-    expected = numpy_model_from_pairs(d, g, 6)
-    lags, semivariance = core.init_variogram_model(None, values, 6, "PROJCS")
-    np.testing.assert_allclose(lags, expected[0], rtol=1e-12, atol=0)
-    np.testing.assert_allclose(semivariance, expected[1], rtol=1e-12, atol=0)
+LAYOUTS = {
+    "float32": lambda a: a.astype(np.float32),
+    "fortran": np.asfortranarray,
+    "row-strided": lambda a: np.repeat(a, 2, axis=0)[::2],
+    "column-strided": lambda a: np.repeat(a, 2, axis=1)[:, ::2],
+    "int32": lambda a: np.rint(a * 100).astype(np.int32),
+    "big-endian": lambda a: a.astype(">f8"),
+}
 
 
-def numpy_model_from_pairs(d, g, n_lags):
-    edges = np.append(
-        d.min() + (d.max() - d.min()) / n_lags * np.arange(n_lags),
-        max(d.max() + 0.001, np.nextafter(d.max(), np.inf)),
-    )
-    classes = [(d >= low) & (d < high) for low, high in zip(edges[:-1], edges[1:], strict=True)]
-    kept = [inside for inside in classes if inside.any() and not np.isnan(g[inside].mean())]
-    return np.array([d[c].mean() for c in kept]), np.array([g[c].mean() for c in kept])
+@pytest.mark.parametrize("gtype", ["PROJCS", "GEOGCS"])
+@pytest.mark.parametrize("layout", LAYOUTS)
+def test_arrays_of_other_layouts_are_read_as_float64(monkeypatch, layout, gtype):
+    # A replacement init_points or distance service may hand over any array; the native pass
+    # must see the same numbers as numpy does in float64.
+    service = "init_points" if gtype == "PROJCS" else "great_circle_distance"
+    converted = LAYOUTS[layout](POINTS if gtype == "PROJCS" else FULL)
+    monkeypatch.setattr(core, service, lambda *raw: converted)
+    monkeypatch.setattr(krige_baseline, service, lambda *raw: np.array(converted, dtype=float))
+    assert_same_outcome(POINTS, VALUES, 4, gtype)
+
+
+def fewer_value_pairs(x, metric):
+    return scipy.spatial.distance.pdist(x if metric == "euclidean" else x[1:])
+
+
+SIZES = "size of axis is 9 but .* is 8"
+FEWER = "size of axis is 28 but size of corresponding boolean axis is 36"
 
 
 @pytest.mark.parametrize(
-    ("matrix", "raised", "message"),
+    ("gtype", "bad", "raised", "message"),
     [
-        (lambda m: m[0], IndexError, "two-dimensional"),
-        (lambda m: m[None], IndexError, "two-dimensional"),
-        (lambda m: m[:-1], IndexError, "axis 0; size of axis is 9 but .* is 8"),
-        (lambda m: m[:, :-1], IndexError, "axis 1; size of axis is 9 but .* is 8"),
-        (lambda m: m.tolist(), AttributeError, "shape"),
+        ("GEOGCS", FULL[0], IndexError, "two-dimensional"),
+        ("GEOGCS", FULL[None], IndexError, "two-dimensional"),
+        ("GEOGCS", FULL[:-1], IndexError, "axis 0; " + SIZES),
+        ("GEOGCS", FULL[:, :-1], IndexError, "axis 1; " + SIZES),
+        ("GEOGCS", FULL.tolist(), AttributeError, "shape"),
+        ("PROJCS", lambda x, metric: np.zeros((3, 3)), ValueError, "one-dimensional"),
+        ("PROJCS", fewer_value_pairs, IndexError, FEWER),
     ],
-    ids=["row", "3-d", "short", "narrow", "list"],
+    ids=["row", "3-d", "short", "narrow", "list", "pdist-matrix", "fewer-value-pairs"],
 )
-def test_bad_distance_matrices_are_refused_before_reading(monkeypatch, matrix, raised, message):
-    full = krige.great_circle_distance(POINTS, POINTS)
-    monkeypatch.setattr(core, "great_circle_distance", lambda a, b: matrix(full))
+def test_bad_service_results_are_refused_before_reading(monkeypatch, gtype, bad, raised, message):
+    # A bad distance matrix (geographic) or pdist replacement (projected) fails cleanly.
+    if gtype == "GEOGCS":
+        monkeypatch.setattr(core, "great_circle_distance", lambda a, b: bad)
+    else:
+        monkeypatch.setattr(
+            core, "spatial", types.SimpleNamespace(distance=types.SimpleNamespace(pdist=bad))
+        )
     with pytest.raises(raised, match=message):
-        core.init_variogram_model(POINTS, VALUES, 3, "GEOGCS")
-
-
-@pytest.mark.parametrize(
-    "convert",
-    [
-        lambda m: m.astype(np.float32),
-        lambda m: np.asfortranarray(m),
-        lambda m: np.repeat(m, 2, axis=1)[:, ::2],
-    ],
-    ids=["float32", "fortran", "strided"],
-)
-def test_distance_matrices_of_other_layouts_are_read_as_float64(monkeypatch, convert):
-    full = krige.great_circle_distance(POINTS, POINTS)
-    other = convert(full)
-    as_float64 = np.ascontiguousarray(other, dtype=np.float64)
-    monkeypatch.setattr(core, "great_circle_distance", lambda a, b: as_float64)
-    expected = core.init_variogram_model(POINTS, VALUES, 4, "GEOGCS")
-    monkeypatch.setattr(core, "great_circle_distance", lambda a, b: other)
-    result = core.init_variogram_model(POINTS, VALUES, 4, "GEOGCS")
-    for got, want in zip(result, expected, strict=True):
-        np.testing.assert_array_equal(got, want)
-
-
-def fake_spatial(pdist):
-    return types.SimpleNamespace(distance=types.SimpleNamespace(pdist=pdist))
-
-
-@pytest.mark.parametrize(
-    ("pdist", "raised", "message"),
-    [
-        (lambda x, metric: np.zeros((3, 3)), ValueError, "one-dimensional"),
-        (
-            lambda x, metric: scipy.spatial.distance.pdist(x if metric == "euclidean" else x[1:]),
-            IndexError,
-            "size of axis is 28 but size of corresponding boolean axis is 36",
-        ),
-    ],
-    ids=["matrix", "fewer-value-pairs"],
-)
-def test_bad_pdist_replacements_are_refused(monkeypatch, pdist, raised, message):
-    monkeypatch.setattr(core, "spatial", fake_spatial(pdist))
-    with pytest.raises(raised, match=message):
-        core.init_variogram_model(POINTS, VALUES, 3, "PROJCS")
+        core.init_variogram_model(POINTS, VALUES, 3, gtype)
 
 
 def test_pdist_replaced_inside_scipy_is_called(monkeypatch):
     # The core's `spatial` is SciPy's own module; a replacement bound there after import is
     # not SciPy's pdist any more and must be called like any other.
-    original = scipy.spatial.distance.pdist
-    metrics = []
+    original, metrics = scipy.spatial.distance.pdist, []
 
     def doubling(x, metric):
         metrics.append(metric)
         return 2.0 * original(x, metric=metric)
 
     assert core.spatial.distance is scipy.spatial.distance
-    expected = numpy_model_from_pairs(
-        2.0 * original(POINTS), 0.5 * 2.0 * original(VALUES[:, None], "sqeuclidean"), 3
-    )
     monkeypatch.setattr(scipy.spatial.distance, "pdist", doubling)
-    lags, semivariance = core.init_variogram_model(POINTS, VALUES, 3, "PROJCS")
-    assert metrics == ["euclidean", "sqeuclidean"]
-    np.testing.assert_allclose(lags, expected[0], rtol=1e-12, atol=0)
-    np.testing.assert_allclose(semivariance, expected[1], rtol=1e-12, atol=0)
+    assert_same_outcome(POINTS, VALUES, 3, "PROJCS")
+    assert metrics == ["euclidean", "sqeuclidean"] * 2  # the native pass, then numpy's
 
 
-def test_projected_pairs_are_never_stored():
+def test_pairs_are_never_stored():
     points, values = line(2000)  # two million pairs, 16 MB per pair array
     assert traced_peak(core.init_variogram_model, (points, values, 20, "PROJCS")) < 2**20
-
-
-def test_geographic_pairs_need_no_memory_beyond_the_distance_service():
+    # On the geographic path the documented steps would add a value matrix and 2 n^2 indices.
     points, values = line(1500)
     service = traced_peak(krige.great_circle_distance, (points, points))
-    model = traced_peak(core.init_variogram_model, (points, values, 20, "GEOGCS"))
-    # The documented steps would add a value matrix and 2 n^2 indices (4 n^2 doubles).
-    assert model < service + 2**20
+    assert traced_peak(core.init_variogram_model, (points, values, 20, "GEOGCS")) < service + 2**20
 
 
 @pytest.mark.parametrize("gtype", ["PROJCS", "GEOGCS"])
@@ -262,11 +196,9 @@ def test_empty_classes_warn_as_numpys_mean_of_nothing(gtype):
 
 def test_results_are_reproducible_bit_for_bit():
     points, values = line(1200)
-    first = core.init_variogram_model(points, values, 17, "PROJCS")
-    for _ in range(3):
-        again = core.init_variogram_model(points, values, 17, "PROJCS")
-        for got, want in zip(again, first, strict=True):
-            np.testing.assert_array_equal(got, want)
+    runs = [np.concatenate(core.init_variogram_model(points, values, 17, "PROJCS")) for _ in "1234"]
+    for again in runs[1:]:
+        np.testing.assert_array_equal(again, runs[0])
 
 
 def test_other_threads_run_while_the_pairs_are_scanned():
@@ -275,13 +207,10 @@ def test_other_threads_run_while_the_pairs_are_scanned():
     core.init_variogram_model(points, values, 20, "PROJCS")
     alone = time.perf_counter() - start
 
-    done = threading.Event()
-    worker = threading.Thread(
-        target=lambda: (core.init_variogram_model(points, values, 20, "PROJCS"), done.set())
-    )
+    worker = threading.Thread(target=core.init_variogram_model, args=(points, values, 20, "PROJCS"))
     longest_pause, last = 0.0, time.perf_counter()
     worker.start()
-    while not done.is_set():
+    while worker.is_alive():
         now = time.perf_counter()
         longest_pause, last = max(longest_pause, now - last), now
     worker.join()
