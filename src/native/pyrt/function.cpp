@@ -194,7 +194,10 @@ PyObject* get_defaults(PyObject* self, void*) {
   return Py_NewRef(defaults != nullptr ? defaults : Py_None);
 }
 PyObject* get_none(PyObject*, void*) { Py_RETURN_NONE; }
-PyObject* get_globals(PyObject* self, void*) { return Py_NewRef(as_function(self)->globals); }
+PyObject* get_globals(PyObject* self, void*) {
+  PyObject* globals = as_function(self)->globals;
+  return Py_NewRef(globals != nullptr ? globals : Py_None);
+}
 
 // An inspect.Signature built from the parameter list and the defaults.
 PyObject* get_signature(PyObject* self, void*) {
@@ -305,11 +308,19 @@ py::object lookup_global(py::handle globals, py::handle name) {
   raise(PyExc_NameError, "name '%U' is not defined", name.ptr());
 }
 
-py::object Call::global(py::handle name) const {
-  return lookup_global(py::handle(as_function(function_)->globals), name);
+// The collector clears a function caught in a reference cycle; a finalizer
+// may still call it, and then it has no namespace left to look in.
+static PyObject* globals_of(PyObject* function) {
+  PyObject* globals = as_function(function)->globals;
+  if (globals == nullptr) raise(PyExc_SystemError, "function globals were cleared");
+  return globals;
 }
 
-py::handle Call::globals() const { return py::handle(as_function(function_)->globals); }
+py::object Call::global(py::handle name) const {
+  return lookup_global(py::handle(globals_of(function_)), name);
+}
+
+py::handle Call::globals() const { return py::handle(globals_of(function_)); }
 
 py::object Call::class_cell() const {
   PyObject* cell = as_function(function_)->class_cell;
