@@ -1,5 +1,4 @@
-"""The notebook views rendered by IPython, loaded in headless Chromium and read back from its
-DOM; and the example notebook executed in a real kernel."""
+"""Notebook views rendered by IPython and read back from headless Chromium; the example notebook."""
 
 import os
 import shutil
@@ -21,37 +20,21 @@ VOID_TAGS = {"area", "base", "br", "col", "embed", "hr", "img", "input", "link",
 
 class Node:
     def __init__(self, tag, attrs=()):
-        self.tag, self.attrs, self.children = tag, dict(attrs), []
-        self.content = []  # text and child elements, in document order
+        self.tag, self.attrs, self.children, self.content = tag, dict(attrs), [], []
 
     def find_all(self, tag):
-        found = []
-        for child in self.children:
-            if child.tag == tag:
-                found.append(child)
-            found.extend(child.find_all(tag))
-        return found
+        return [n for c in self.children for n in ([c] if c.tag == tag else []) + c.find_all(tag)]
 
-    def find_id(self, ident):
-        if self.attrs.get("id") == ident:
-            return self
-        for child in self.children:
-            hit = child.find_id(ident)
-            if hit is not None:
-                return hit
-        return None
-
-    def all_text(self):
-        return "".join(part if isinstance(part, str) else part.all_text() for part in self.content)
+    def text(self):
+        return "".join(part if isinstance(part, str) else part.text() for part in self.content)
 
 
 class TreeBuilder(HTMLParser):
-    """An element tree of a serialised DOM (every non-void element is closed there)."""
+    """Element tree of a serialised DOM, where every non-void element is closed."""
 
     def __init__(self):
         super().__init__()
-        self.root = Node("#document")
-        self.stack = [self.root]
+        self.stack = [Node("#document")]
 
     def handle_starttag(self, tag, attrs):
         node = Node(tag, attrs)
@@ -61,35 +44,23 @@ class TreeBuilder(HTMLParser):
             self.stack.append(node)
 
     def handle_endtag(self, tag):
-        if tag in VOID_TAGS:
-            return
-        assert self.stack[-1].tag == tag, f"unbalanced </{tag}> in the dumped DOM"
-        self.stack.pop()
+        if tag not in VOID_TAGS:
+            assert self.stack.pop().tag == tag, f"unbalanced </{tag}> in the dumped DOM"
 
     def handle_data(self, data):
         self.stack[-1].content.append(data)
 
 
-def parse_dom(text):
-    builder = TreeBuilder()
-    builder.feed(text)
-    builder.close()
-    return builder.root
+def section(dom, key):
+    return next(s for s in dom.find_all("section") if s.attrs.get("id") == key)
 
 
 def notebook_html(obj):
-    """The 'text/html' a notebook front end receives for `obj`."""
     from IPython.core.formatters import DisplayFormatter
 
-    data, _metadata = DisplayFormatter().format(obj)
+    data, _ = DisplayFormatter().format(obj)
     assert "text/html" in data, f"no HTML view for {type(obj).__name__}"
     return data["text/html"]
-
-
-def png_size(path):
-    header = path.read_bytes()[:24]
-    assert header[:8] == b"\x89PNG\r\n\x1a\n"
-    return struct.unpack(">II", header[16:24])
 
 
 @pytest.fixture(scope="module")
@@ -110,9 +81,7 @@ def run_chromium(chromium, profile, *args):
     ]
     # The browser is not ours to instrument: no sanitizer runtime preloaded.
     env = {key: value for key, value in os.environ.items() if key != "LD_PRELOAD"}
-    result = subprocess.run(
-        command + list(args), capture_output=True, text=True, timeout=180, env=env
-    )
+    result = subprocess.run([*command, *args], capture_output=True, text=True, timeout=180, env=env)
     assert result.returncode == 0, result.stderr[-2000:]
     return result.stdout
 
@@ -124,89 +93,67 @@ def page(chromium, tmp_path_factory):
     raster = drv.RasterDriver("GTiff")
     raster.set_creation_options(COMPRESS="LZW")
     views = {"driver": drv.Driver("MEM"), "raster": raster, "registry": drv.DriveStatistics()}
-    sections = "".join(
-        f'<section id="{key}"><h2>{key}</h2>{notebook_html(obj)}</section>'
-        for key, obj in views.items()
-    )
+    body = "".join(f'<section id="{k}">{notebook_html(v)}</section>' for k, v in views.items())
     source = folder / "views.html"
-    source.write_text(
-        f'<!DOCTYPE html><html><head><meta charset="utf-8"></head><body>{sections}</body></html>',
-        encoding="utf-8",
-    )
-    dom = run_chromium(chromium, folder / "profile", "--dump-dom", source.as_uri())
-    return views, parse_dom(dom), source
+    source.write_text(f'<html><head><meta charset="utf-8"></head><body>{body}</body></html>')
+    builder = TreeBuilder()
+    builder.feed(run_chromium(chromium, folder / "profile", "--dump-dom", source.as_uri()))
+    builder.close()
+    return views, builder.stack[0], source
 
 
 def test_page_screenshot(chromium, page, tmp_path):
-    _, _, source = page
     shot = tmp_path / "x.png"
     size = "--window-size=1200,2000"
-    run_chromium(chromium, tmp_path / "profile", f"--screenshot={shot}", size, source.as_uri())
-    assert png_size(shot) == (1200, 2000)
+    run_chromium(chromium, tmp_path / "profile", f"--screenshot={shot}", size, page[2].as_uri())
+    header = shot.read_bytes()[:24]
+    assert header[:8] == b"\x89PNG\r\n\x1a\n"
+    assert struct.unpack(">II", header[16:24]) == (1200, 2000)
     assert shot.stat().st_size > 10_000  # a blank page compresses to far less
 
 
 def test_registry_table_in_the_browser(page):
-    views, dom, _ = page
-    stats = views["registry"]
-    section = dom.find_id("registry")
-    tables = section.find_all("table")
-    assert len(tables) == 1
-    head_rows, body_rows = (tables[0].find_all(p)[0].find_all("tr") for p in ("thead", "tbody"))
-
+    stats, registry = page[0]["registry"], section(page[1], "registry")
+    (table,) = registry.find_all("table")
+    head_rows, body_rows = (table.find_all(p)[0].find_all("tr") for p in ("thead", "tbody"))
     max_rows, max_cols = base.env.JupyterShowMaxShape
     (head, tail), _ = base.get_sel(len(stats), max_rows)
     _, shown_cols = base.get_sel(len(FIELDS), max_cols)
-    positions = list(range(*head)) + list(range(*tail))
-    cut = tail != (0, 0)
-    assert len(head_rows) == 1
-    assert len(body_rows) == len(positions) + cut
-
-    header = [cell.all_text() for cell in head_rows[0].find_all("th")]
+    positions, cut = [*range(*head), *range(*tail)], tail != (0, 0)
+    assert len(head_rows) == 1 and len(body_rows) == len(positions) + cut
+    header = [cell.text() for cell in head_rows[0].find_all("th")]
     # All six fields fit the default shape; a narrower one keeps shown_cols plus one "..." cell.
-    assert header[0] == ""
+    assert header[:2] == ["", "name"]
     assert len(header) == 1 + (len(FIELDS) if shown_cols >= len(FIELDS) else shown_cols + 1)
-    assert header[1] == "name"
-
-    labels = [row.children[0].all_text() for row in body_rows]
+    labels = [row.children[0].text() for row in body_rows]
     if cut:
-        ellipsis_row = body_rows[len(range(*head))]
-        assert {cell.all_text() for cell in ellipsis_row.children} == {"..."}
+        assert {cell.text() for cell in body_rows[len(range(*head))].children} == {"..."}
         labels.remove("...")
     assert labels == [str(i) for i in positions]
-    first = [cell.all_text() for cell in body_rows[0].children]
+    first = [cell.text() for cell in body_rows[0].children]
     assert first[:3] == ["0", stats[0].name, stats[0].category]
-    summary = section.all_text()
-    assert f"Total: {len(stats)}" in summary
-    assert f"Rasters: {len(stats.rasters)}" in summary
+    assert f"Total: {len(stats)}" in registry.text()
+    assert f"Rasters: {len(stats.rasters)}" in registry.text()
 
 
 @pytest.mark.parametrize("key", ["driver", "raster"])
 def test_driver_view_in_the_browser(page, key):
-    views, dom, _ = page
-    d = views[key]
-    section = dom.find_id(key)
-    summary_cells = section.find_all("table")[0].find_all("tr")
-    labels = [row.children[0].all_text() for row in summary_cells]
-    assert labels == ["Name", "Category", "Creatable", "Extension"]
-    assert summary_cells[0].children[1].all_text() == d.name
-    details = section.find_all("details")
-    titles = [node.find_all("summary")[0].all_text() for node in details]
-    assert titles == [
+    d, view = page[0][key], section(page[1], key)
+    summary_rows = view.find_all("table")[0].find_all("tr")
+    assert [row.children[0].text() for row in summary_rows] == [
+        *("Name", "Category", "Creatable", "Extension")
+    ]
+    assert summary_rows[0].children[1].text() == d.name
+    details = view.find_all("details")
+    assert [node.find_all("summary")[0].text() for node in details] == [
         f"Creation Options ({len(d.creation_options_info)})",
         f"Open Options ({len(d.open_options_info)})",
     ]
-    creation_rows = (
-        details[0].find_all("tbody")[0].find_all("tr") if d.creation_options_info else []
-    )
-    assert len(creation_rows) == len(d.creation_options_info)
+    creation = details[0].find_all("tbody")[0].find_all("tr") if d.creation_options_info else []
+    assert len(creation) == len(d.creation_options_info)
     if key == "raster":
-        compress = [row for row in creation_rows if row.children[0].all_text() == "COMPRESS"]
-        assert len(compress) == 1
-        assert "LZW" in [cell.all_text() for cell in compress[0].children[1:]]
-
-
-# -- The example notebook ----------------------------------------------------------------
+        (compress,) = [row for row in creation if row.children[0].text() == "COMPRESS"]
+        assert "LZW" in [cell.text() for cell in compress.children[1:]]
 
 
 def python_kernel_name():
@@ -219,19 +166,13 @@ def python_kernel_name():
         name = "python3"
     else:
         # jupyter_client runs a bare "python" as the interpreter that starts the kernel.
-        bare = {
-            "python",
-            f"python{sys.version_info[0]}",
-            "python{}.{}".format(*sys.version_info[:2]),
-        }
+        major, minor = sys.version_info[:2]
+        bare = {"python", f"python{major}", f"python{major}.{minor}"}
         if spec.argv[0] in bare or os.path.abspath(spec.argv[0]) == sys.executable:
             return "python3"
         name = "orv-venv"
-    subprocess.run(
-        [sys.executable, "-m", "ipykernel", "install", "--sys-prefix", "--name", name],
-        check=True,
-        capture_output=True,
-    )
+    install = [sys.executable, "-m", "ipykernel", "install", "--sys-prefix", "--name", name]
+    subprocess.run(install, check=True, capture_output=True)
     return name
 
 
@@ -239,8 +180,7 @@ def test_example_notebook_runs_and_shows_the_views(tmp_path):
     nbformat = pytest.importorskip("nbformat")
     nbclient = pytest.importorskip("nbclient")
     notebook = nbformat.read(ROOT / "examples" / "registry.ipynb", as_version=4)
-    # The kernel imports the package the way this interpreter does; it runs in
-    # another folder, so search paths are made absolute.
+    # The kernel runs in another folder, so search paths are made absolute.
     env = dict(os.environ)
     if env.get("PYTHONPATH"):
         paths = env["PYTHONPATH"].split(os.pathsep)
@@ -249,24 +189,18 @@ def test_example_notebook_runs_and_shows_the_views(tmp_path):
     kernel = python_kernel_name()
     client = nbclient.NotebookClient(notebook, kernel_name=kernel, timeout=300, resources=resources)
     client.execute(env=env)
-
-    code = [cell for cell in notebook.cells if cell.cell_type == "code"]
-    errors = [out for cell in code for out in cell.outputs if out.output_type == "error"]
-    assert errors == []
+    outputs = [out for cell in notebook.cells if cell.cell_type == "code" for out in cell.outputs]
+    assert [out for out in outputs if out.output_type == "error"] == []
     html = [
         out.data["text/html"]
-        for cell in code
-        for out in cell.outputs
+        for out in outputs
         if out.output_type == "execute_result" and "text/html" in out.data
     ]
     stats = drv.DriveStatistics()
     assert len(html) == 4  # Driver, RasterDriver, DriveStatistics, one looked-up driver
     assert html[0].count("<details") == 2 and ">GTiff<" in html[0]
     assert ">LZW<" in html[1] and ">YES<" in html[1]
-    assert f"Total</b>: {len(stats)}" in html[2]
-    assert ">GPKG<" in html[3]
-    printed = "".join(
-        out.get("text", "") for cell in code for out in cell.outputs if out.output_type == "stream"
-    )
+    assert f"Total</b>: {len(stats)}" in html[2] and ">GPKG<" in html[3]
+    printed = "".join(out.get("text", "") for out in outputs if out.output_type == "stream")
     assert "{'COMPRESS': 'LZW', 'TILED': 'YES'}" in printed
     assert f"{len(stats)} drivers: {len(stats.rasters)} raster" in printed

