@@ -113,6 +113,20 @@ py::object get_attr_or_none(py::handle obj, py::handle name) {
   return py::reinterpret_steal<py::object>(result);
 }
 
+bool contains(py::handle container, py::handle key) {
+  const int found = PySequence_Contains(container.ptr(), key.ptr());
+  if (found < 0) throw_current();
+  return found != 0;
+}
+
+py::object get_item(py::handle obj, py::handle key) {
+  return steal_or_throw(PyObject_GetItem(obj.ptr(), key.ptr()));
+}
+
+void set_item(py::handle obj, py::handle key, py::handle value) {
+  if (PyObject_SetItem(obj.ptr(), key.ptr(), value.ptr()) < 0) throw_current();
+}
+
 bool truthy(py::handle obj) {
   const int result = PyObject_IsTrue(obj.ptr());
   if (result < 0) throw_current();

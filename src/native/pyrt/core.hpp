@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <initializer_list>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 namespace orv::pyrt {
@@ -79,6 +80,31 @@ py::object get_attr(py::handle obj, py::handle name);
 
 // get_attr(obj, name, None) where only AttributeError gives None.
 py::object get_attr_or_none(py::handle obj, py::handle name);
+
+// key in container.
+bool contains(py::handle container, py::handle key);
+
+// obj[key]
+py::object get_item(py::handle obj, py::handle key);
+
+// obj[key] = value
+void set_item(py::handle obj, py::handle key, py::handle value);
+
+// Calls `visit` with each item of `iterable`, in iteration order. A `visit`
+// that returns bool stops the walk by returning true.
+template <class Visit>
+void for_each(py::handle iterable, Visit&& visit) {
+  py::object iterator = steal_or_throw(PyObject_GetIter(iterable.ptr()));
+  while (PyObject* raw = PyIter_Next(iterator.ptr())) {
+    py::object item = py::reinterpret_steal<py::object>(raw);
+    if constexpr (std::is_same_v<decltype(visit(item)), bool>) {
+      if (visit(item)) return;
+    } else {
+      visit(item);
+    }
+  }
+  if (PyErr_Occurred()) throw_current();
+}
 
 // Python truth of `obj`.
 bool truthy(py::handle obj);

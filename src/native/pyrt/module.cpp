@@ -109,6 +109,10 @@ std::vector<py::object> import_from_sibling(py::handle globals, const char* modu
   return values;
 }
 
+void set_global(py::handle globals, const char* name, py::handle value) {
+  if (PyDict_SetItem(globals.ptr(), intern(name), value.ptr()) < 0) throw_current();
+}
+
 py::object builtin(const char* name) {
   PyObject* builtins = PyEval_GetFrameBuiltins();
   if (builtins == nullptr) throw_current();

@@ -27,6 +27,9 @@ PyObject* module_init(const ModuleSpec& spec);
 std::vector<py::object> import_from_sibling(py::handle globals, const char* module,
                                             std::initializer_list<const char*> names);
 
+// Binds `name` in the module globals.
+void set_global(py::handle globals, const char* name, py::handle value);
+
 // A builtin by name, NameError "name '%U' is not defined" when missing.
 py::object builtin(const char* name);
 

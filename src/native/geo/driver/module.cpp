@@ -10,10 +10,6 @@ namespace {
 
 py::object true_default() { return py::make_tuple(true); }
 
-void set_global(py::handle globals, const char* name, py::handle value) {
-  if (PyDict_SetItem(globals.ptr(), pyrt::intern(name), value.ptr()) < 0) pyrt::throw_current();
-}
-
 void exec_driver(py::handle, py::handle globals) {
   Builtins& fixed = builtins();
   fixed.property = pyrt::builtin("property");
@@ -24,15 +20,15 @@ void exec_driver(py::handle, py::handle globals) {
       "error", "gdata", "dtypes", "call_gdal_fun", "xet", "env", "mem_temp_path", "_gdal"};
   std::vector<py::object> services = pyrt::import_from_sibling(globals, "base", kServices);
   std::size_t i = 0;
-  for (const char* name : kServices) set_global(globals, name, services[i++]);
+  for (const char* name : kServices) pyrt::set_global(globals, name, services[i++]);
 
-  set_global(globals, "_to_driver_shadow_",
-             pyrt::make_function(kToDriverShadow, globals, nullptr, true_default(), {}));
-  set_global(globals, "read_xml_to_dict",
-             pyrt::make_function(kReadXmlToDict, globals, nullptr, {}, {}));
+  pyrt::set_global(globals, "_to_driver_shadow_",
+                   pyrt::make_function(kToDriverShadow, globals, nullptr, true_default(), {}));
+  pyrt::set_global(globals, "read_xml_to_dict",
+                   pyrt::make_function(kReadXmlToDict, globals, nullptr, {}, {}));
   for (const pyrt::ClassSpec* spec :
        {&driver_class(), &raster_class(), &vector_class(), &statistics_class()}) {
-    set_global(globals, spec->name, pyrt::make_class(*spec, globals, fixed.property));
+    pyrt::set_global(globals, spec->name, pyrt::make_class(*spec, globals, fixed.property));
   }
 }
 

@@ -7,15 +7,10 @@
 namespace orv::geo {
 namespace {
 
-// Calls `body(item)` for each item of `iterable`, in iteration order.
-template <class Body>
-void for_each(py::handle iterable, Body&& body) {
-  py::object iterator = pyrt::steal_or_throw(PyObject_GetIter(iterable.ptr()));
-  while (PyObject* raw = PyIter_Next(iterator.ptr())) {
-    body(py::reinterpret_steal<py::object>(raw));
-  }
-  if (PyErr_Occurred()) pyrt::throw_current();
-}
+using pyrt::contains;
+using pyrt::for_each;
+using pyrt::get_item;
+using pyrt::set_item;
 
 // `key, value = pair` with the interpreter's unpacking errors.
 std::pair<py::object, py::object> unpack_pair(py::handle pair) {
@@ -27,20 +22,6 @@ std::pair<py::object, py::object> unpack_pair(py::handle pair) {
   if (size > 2) pyrt::raise(PyExc_ValueError, "too many values to unpack (expected 2)");
   return {py::reinterpret_borrow<py::object>(PyTuple_GET_ITEM(items.ptr(), 0)),
           py::reinterpret_borrow<py::object>(PyTuple_GET_ITEM(items.ptr(), 1))};
-}
-
-bool contains(py::handle container, py::handle key) {
-  const int found = PySequence_Contains(container.ptr(), key.ptr());
-  if (found < 0) pyrt::throw_current();
-  return found != 0;
-}
-
-py::object get_item(py::handle mapping, py::handle key) {
-  return pyrt::steal_or_throw(PyObject_GetItem(mapping.ptr(), key.ptr()));
-}
-
-void set_item(py::handle mapping, py::handle key, py::handle value) {
-  if (PyObject_SetItem(mapping.ptr(), key.ptr(), value.ptr()) < 0) pyrt::throw_current();
 }
 
 // `mapping.get(key, {})`.

@@ -7,22 +7,11 @@ namespace {
 
 py::object drivers_of(py::handle self) { return attr(self, PYRT_NAME("_drivers")); }
 
-// Calls `visit` with each element of `iterable`, in iteration order; stops
-// early when `visit` returns true.
-template <class Visit>
-void for_each(py::handle iterable, Visit&& visit) {
-  py::object iterator = pyrt::steal_or_throw(PyObject_GetIter(iterable.ptr()));
-  while (PyObject* item = PyIter_Next(iterator.ptr())) {
-    if (visit(py::reinterpret_steal<py::object>(item))) return;
-  }
-  if (PyErr_Occurred()) pyrt::throw_current();
-}
-
 // The drivers of the snapshot for which `keep` holds, as a new list.
 template <class Keep>
 py::object drivers_where(py::handle self, Keep&& keep) {
   py::list kept;
-  for_each(drivers_of(self), [&](const py::object& driver) {
+  pyrt::for_each(drivers_of(self), [&](const py::object& driver) {
     if (keep(driver)) kept.append(driver);
     return false;
   });
@@ -46,7 +35,7 @@ py::object statistics_init(const Call& call) {
   py::handle self = call.arg(0);
   set_attr(self, PYRT_NAME("_drivers"), py::list());
   py::object count = pyrt::call(pyrt::get_attr(gdal(call), PYRT_NAME("GetDriverCount")), {});
-  for_each(pyrt::call(builtins().range, {count}), [&](const py::object& index) {
+  pyrt::for_each(pyrt::call(builtins().range, {count}), [&](const py::object& index) {
     py::object driver = pyrt::call(call.global(PYRT_NAME("Driver")), {index});
     pyrt::call_method(drivers_of(self), PYRT_NAME("append"), {driver});
     return false;
@@ -65,7 +54,7 @@ py::object statistics_getitem(const Call& call) {
                         : pyrt::steal_or_throw(PyObject_Str(indices.ptr()));
   py::object wanted = pyrt::call_method(text, PYRT_NAME("lower"), {});
   py::object found;
-  for_each(drivers_of(self), [&](const py::object& driver) {
+  pyrt::for_each(drivers_of(self), [&](const py::object& driver) {
     py::object name = attr(driver, PYRT_NAME("name"));
     if (!pyrt::equals(pyrt::call_method(name, PYRT_NAME("lower"), {}), wanted)) return false;
     found = driver;

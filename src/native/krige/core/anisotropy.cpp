@@ -47,7 +47,7 @@ struct NegatedAngle {
 };
 
 NegatedAngle negated_angle(py::handle np, py::handle angles, long index) {
-  py::object angle = negate(item(angles, to_int(index)));
+  py::object angle = negate(pyrt::get_item(angles, to_int(index)));
   return {np_call(np, PYRT_NAME("cos"), {angle}), np_call(np, PYRT_NAME("sin"), {angle})};
 }
 
@@ -60,7 +60,7 @@ Transform planar_transform(py::handle np, py::handle scale, py::handle angle) {
   py::object one = to_int(1);
   py::object zero = to_int(0);
   py::object stretch =
-      matrix(np, {new_list({one, zero}), new_list({zero, item(scale, to_int(0))})});
+      matrix(np, {new_list({one, zero}), new_list({zero, pyrt::get_item(scale, to_int(0))})});
   const NegatedAngle theta = negated_angle(np, angle, 0);
   py::object rot_tot =
       matrix(np, {new_list({theta.cos, negate(theta.sin)}), new_list({theta.sin, theta.cos})});
@@ -70,9 +70,9 @@ Transform planar_transform(py::handle np, py::handle scale, py::handle angle) {
 Transform spatial_transform(py::handle np, py::handle scale, py::handle angle) {
   py::object one = to_float(1.0);
   py::object zero = to_float(0.0);
-  py::object stretch =
-      matrix(np, {new_list({one, zero, zero}), new_list({zero, item(scale, to_int(0)), zero}),
-                  new_list({zero, zero, item(scale, to_int(1))})});
+  py::object stretch = matrix(
+      np, {new_list({one, zero, zero}), new_list({zero, pyrt::get_item(scale, to_int(0)), zero}),
+           new_list({zero, zero, pyrt::get_item(scale, to_int(1))})});
   const NegatedAngle alpha = negated_angle(np, angle, 0);
   py::object rotate_x =
       matrix(np, {new_list({one, zero, zero}), new_list({zero, alpha.cos, negate(alpha.sin)}),
@@ -101,7 +101,7 @@ py::object adjust_anisotropy(const Call& call) {
   py::object np = call.global(PYRT_NAME("np"));
   py::object points = pyrt::call(call.global(PYRT_NAME("init_points")), {call.arg(0)});
   py::object center = pyrt::call(call.global(PYRT_NAME("to_numeric_array")), {call.arg(1)});
-  py::object ndim_point = item(pyrt::get_attr(points, PYRT_NAME("shape")), to_int(1));
+  py::object ndim_point = pyrt::get_item(pyrt::get_attr(points, PYRT_NAME("shape")), to_int(1));
   py::object scale = padded_vector(call, np, call.arg(2), ndim_point);
   py::object angle = padded_vector(call, np, call.arg(3), ndim_point);
   angle = np_call(np, PYRT_NAME("radians"), {angle});

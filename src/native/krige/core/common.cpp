@@ -9,10 +9,6 @@ py::object np_call(py::handle np, py::handle name, std::initializer_list<py::han
   return pyrt::call_kw(function, args, kwargs);
 }
 
-py::object item(py::handle obj, py::handle key) {
-  return pyrt::steal_or_throw(PyObject_GetItem(obj.ptr(), key.ptr()));
-}
-
 py::object to_float(double value) { return pyrt::steal_or_throw(PyFloat_FromDouble(value)); }
 
 py::object to_int(long value) { return pyrt::steal_or_throw(PyLong_FromLong(value)); }

@@ -18,9 +18,6 @@ using pyrt::Call;
 py::object np_call(py::handle np, py::handle name, std::initializer_list<py::handle> args,
                    std::initializer_list<std::pair<py::handle, py::handle>> kwargs = {});
 
-// `obj[key]`.
-py::object item(py::handle obj, py::handle key);
-
 // A new Python float / int.
 py::object to_float(double value);
 py::object to_int(long value);

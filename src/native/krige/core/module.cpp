@@ -8,22 +8,18 @@
 namespace orv::krige {
 namespace {
 
-void set_global(py::handle globals, const char* name, py::handle value) {
-  if (PyDict_SetItem(globals.ptr(), pyrt::intern(name), value.ptr()) < 0) pyrt::throw_current();
-}
-
 void exec_core(py::handle, py::handle globals) {
   static const std::initializer_list<const char*> kServices = {
       "np",       "error", "init_points", "to_numeric_array", "spatial", "great_circle_distance",
       "variogram"};
   std::vector<py::object> services = pyrt::import_from_sibling(globals, "", kServices);
   std::size_t i = 0;
-  for (const char* name : kServices) set_global(globals, name, services[i++]);
+  for (const char* name : kServices) pyrt::set_global(globals, name, services[i++]);
 
-  set_global(globals, "DEFAULT_PARAMETERS", make_default_parameters());
+  pyrt::set_global(globals, "DEFAULT_PARAMETERS", make_default_parameters());
   for (const pyrt::FunctionSpec* spec :
        {&kAdjustAnisotropy, &kInitVariogramParameters, &kInitVariogramModel}) {
-    set_global(globals, spec->name, pyrt::make_function(*spec, globals, nullptr, {}, {}));
+    pyrt::set_global(globals, spec->name, pyrt::make_function(*spec, globals, nullptr, {}, {}));
   }
   remember_scipy_pdist();
 }

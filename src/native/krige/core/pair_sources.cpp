@@ -24,18 +24,18 @@ py::object all_of_axis() { return pyrt::steal_or_throw(PySlice_New(nullptr, null
 
 // values[None, :] and values[:, None], as the user's object answers them.
 py::object row_of(py::handle values) {
-  return item(values, py::make_tuple(py::none(), all_of_axis()));
+  return pyrt::get_item(values, py::make_tuple(py::none(), all_of_axis()));
 }
 py::object column_of(py::handle values) {
-  return item(values, py::make_tuple(all_of_axis(), py::none()));
+  return pyrt::get_item(values, py::make_tuple(all_of_axis(), py::none()));
 }
 
 // 0.5 * (row - column) ** 2.0 on empty slices of both: numpy raises its own
 // error for values it cannot subtract or square (booleans, text, dates) at
 // no cost, and the result type tells whether the values are real numbers.
 void check_value_arithmetic(py::handle row, py::handle column) {
-  py::object row_part = item(row, py::make_tuple(all_of_axis(), slice_to_zero()));
-  py::object column_part = item(column, slice_to_zero());
+  py::object row_part = pyrt::get_item(row, py::make_tuple(all_of_axis(), slice_to_zero()));
+  py::object column_part = pyrt::get_item(column, slice_to_zero());
   py::object difference =
       pyrt::steal_or_throw(PyNumber_Subtract(row_part.ptr(), column_part.ptr()));
   py::object squared =
@@ -52,7 +52,7 @@ std::size_t triangle_pairs(std::size_t n) { return n < 2 ? 0 : n * (n - 1) / 2; 
 
 std::size_t shape_entry(py::handle shape, long index) {
   const Py_ssize_t value =
-      PyNumber_AsSsize_t(item(shape, to_int(index)).ptr(), PyExc_OverflowError);
+      PyNumber_AsSsize_t(pyrt::get_item(shape, to_int(index)).ptr(), PyExc_OverflowError);
   if (value == -1 && PyErr_Occurred()) pyrt::throw_current();
   return static_cast<std::size_t>(value);
 }
@@ -179,9 +179,10 @@ PairSource PairSource::projected(const Call& call, py::handle points, py::handle
   }
   py::object column = column_of(values);
   if (!pdist_converts_to_float64(np, column) ||
-      !pyrt::equals(item(pyrt::get_attr(column, PYRT_NAME("shape")), to_int(1)), to_int(1)) ||
-      !pyrt::equals(item(pyrt::get_attr(column, PYRT_NAME("shape")), to_int(0)),
-                    item(pyrt::get_attr(points, PYRT_NAME("shape")), to_int(0)))) {
+      !pyrt::equals(pyrt::get_item(pyrt::get_attr(column, PYRT_NAME("shape")), to_int(1)),
+                    to_int(1)) ||
+      !pyrt::equals(pyrt::get_item(pyrt::get_attr(column, PYRT_NAME("shape")), to_int(0)),
+                    pyrt::get_item(pyrt::get_attr(points, PYRT_NAME("shape")), to_int(0)))) {
     return condensed(call, pdist, points, column);
   }
   Float64View coordinates = Float64View::converted(np, points);

@@ -25,12 +25,6 @@ const std::vector<ModelParameters>& parameter_table() {
   return table;
 }
 
-bool contains(py::handle container, py::handle key) {
-  const int found = PySequence_Contains(container.ptr(), key.ptr());
-  if (found < 0) pyrt::throw_current();
-  return found != 0;
-}
-
 void append(py::handle list, py::handle value) {
   if (PyList_Append(list.ptr(), value.ptr()) < 0) pyrt::throw_current();
 }
@@ -40,7 +34,7 @@ py::object ordered_values(const Call& call, py::handle par_names, py::handle par
   py::object set_names = pyrt::call_method(parameters, PYRT_NAME("keys"), {});
   py::object missing = pyrt::steal_or_throw(PyList_New(0));
   for (py::handle name : py::reinterpret_borrow<py::iterable>(par_names)) {
-    if (!contains(set_names, name)) append(missing, name);
+    if (!pyrt::contains(set_names, name)) append(missing, name);
   }
   if (PyList_GET_SIZE(missing.ptr()) != 0) {
     raise_error_kw(call, PYRT_NAME("ParameterError"),
@@ -48,7 +42,7 @@ py::object ordered_values(const Call& call, py::handle par_names, py::handle par
   }
   py::object values = pyrt::steal_or_throw(PyList_New(0));
   for (py::handle name : py::reinterpret_borrow<py::iterable>(par_names)) {
-    append(values, item(parameters, name));
+    append(values, pyrt::get_item(parameters, name));
   }
   return values;
 }
@@ -57,7 +51,7 @@ py::object init_variogram_parameters(const Call& call) {
   py::handle model = call.arg(0);
   py::handle parameters = call.arg(1);
   py::object table = call.global(PYRT_NAME("DEFAULT_PARAMETERS"));
-  if (!contains(table, model)) {
+  if (!pyrt::contains(table, model)) {
     raise_error_kw(call, PYRT_NAME("SpmisError"),
                    {{PYRT_NAME("errors"), model}, {PYRT_NAME("all_sels"), table}});
   }
@@ -67,7 +61,7 @@ py::object init_variogram_parameters(const Call& call) {
       raise_error(call, PYRT_NAME("ORVError"),
                   PYRT_NAME("Variogram parameters must be None or a dictionary!"));
     }
-    pars = ordered_values(call, item(table, model), parameters);
+    pars = ordered_values(call, pyrt::get_item(table, model), parameters);
   }
   py::object fun = pyrt::get_attr(call.global(PYRT_NAME("variogram")), model);
   return py::make_tuple(py::reinterpret_borrow<py::object>(model), fun, pars);

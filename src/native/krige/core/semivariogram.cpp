@@ -131,7 +131,7 @@ py::object init_variogram_model(const Call& call) {
 
   py::object kept =
       pyrt::steal_or_throw(PyNumber_Invert(np_call(np, PYRT_NAME("isnan"), {semivariance}).ptr()));
-  return py::make_tuple(item(lags, kept), item(semivariance, kept));
+  return py::make_tuple(pyrt::get_item(lags, kept), pyrt::get_item(semivariance, kept));
 }
 
 }  // namespace
