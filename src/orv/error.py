@@ -5,22 +5,32 @@ value, or a list of them) and ``all_sels`` (the admissible choices: a mapping, w
 used, or any iterable).  With the keywords the message is built here, e.g.
 ``Unsupported value(s): 'compress'. Admissible: 'COMPRESS', 'TILED'``.
 
-Building the message never fails: a value whose ``repr`` raises is described by its type,
+Building the message never fails and never gives an empty text: ``errors=None`` is a
+rejected value like any other ("Unsupported value(s): None"), an exception built without a
+message says what kind of error it is, a value whose ``repr`` raises is described by its type,
 long reprs are shortened and long lists are cut with a count of what was left out.
 """
 
-from collections.abc import Iterable, Mapping
+from collections.abc import Iterable, Mapping, Sized
 from itertools import islice
+from typing import Any, Final
 
 # Limits that keep a message readable when a caller passes a huge registry or value.
-MAX_LISTED_ITEMS = 20
-MAX_ITEM_CHARS = 80
-
-# Sentinel for "the keyword was not given" (None is a legitimate rejected value).
-_ABSENT = object()
+MAX_LISTED_ITEMS: Final = 20
+MAX_ITEM_CHARS: Final = 80
 
 
-def safe_repr(value, limit=None):
+class _Absent:
+    """Type of the sentinel for "the keyword was not given" (None is a rejected value too)."""
+
+    def __repr__(self) -> str:
+        return "<absent>"
+
+
+_ABSENT: Final = _Absent()
+
+
+def safe_repr(value: object, limit: int | None = None) -> str:
     """``repr(value)`` that never raises; cut to ``limit`` characters when one is given."""
     try:
         text = repr(value)
@@ -31,14 +41,14 @@ def safe_repr(value, limit=None):
     return text
 
 
-def _rejected_items(errors):
+def _rejected_items(errors: object) -> Iterable[object]:
     # A list-like is a list of rejected values; anything else is one rejected value.
     if isinstance(errors, (list, tuple, set, frozenset)):
         return errors
     return (errors,)
 
 
-def _choice_items(all_sels):
+def _choice_items(all_sels: object) -> Iterable[object]:
     if isinstance(all_sels, Mapping):
         return all_sels.keys()
     if isinstance(all_sels, (str, bytes, bytearray)) or not isinstance(all_sels, Iterable):
@@ -46,7 +56,7 @@ def _choice_items(all_sels):
     return all_sels
 
 
-def _format_items(items):
+def _format_items(items: Iterable[object]) -> str:
     """Comma-separated reprs of at most MAX_LISTED_ITEMS items, then a note on the rest."""
     try:
         shown = list(islice(iter(items), MAX_LISTED_ITEMS + 1))
@@ -57,14 +67,17 @@ def _format_items(items):
     texts = [safe_repr(item, MAX_ITEM_CHARS) for item in shown[:MAX_LISTED_ITEMS]]
     if len(shown) > MAX_LISTED_ITEMS:
         try:
-            texts.append(f"... ({len(items) - MAX_LISTED_ITEMS} more)")
+            count = len(items) if isinstance(items, Sized) else None
         except Exception:
-            texts.append("...")
+            count = None
+        texts.append("..." if count is None else f"... ({count - MAX_LISTED_ITEMS} more)")
     return ", ".join(texts)
 
 
-def build_message(message=None, errors=_ABSENT, all_sels=_ABSENT):
-    """The text an ORVError carries; see the module docstring."""
+def build_message(
+    message: object = None, errors: object = _ABSENT, all_sels: object = _ABSENT
+) -> str:
+    """The text an ORVError carries; see the module docstring (empty when nothing is given)."""
     parts = []
     if message is not None:
         parts.append(message if isinstance(message, str) else safe_repr(message))
@@ -76,23 +89,30 @@ def build_message(message=None, errors=_ABSENT, all_sels=_ABSENT):
 
 
 class ORVError(Exception):
-    """Base class of all orv errors."""
+    """An error raised by orv."""
 
-    def __init__(self, message=None, *, errors=None, all_sels=None):
-        self.errors = errors
-        self.all_sels = all_sels
-        if errors is None and all_sels is None:
+    errors: Any
+    """The rejected value(s) given as ``errors``; None when the keyword was not given."""
+    all_sels: Any
+    """The admissible choices given as ``all_sels``; None when the keyword was not given."""
+
+    def __init__(
+        self, message: object = None, *, errors: object = _ABSENT, all_sels: object = _ABSENT
+    ) -> None:
+        self.errors = None if errors is _ABSENT else errors
+        self.all_sels = None if all_sels is _ABSENT else all_sels
+        if isinstance(message, str) and not message:
+            message = None
+        if errors is _ABSENT and all_sels is _ABSENT and message is not None:
             # One-argument form: the message is used exactly as given.
-            args = () if message is None else (message,)
+            super().__init__(message)
         else:
-            args = (
-                build_message(
-                    message,
-                    _ABSENT if errors is None else errors,
-                    _ABSENT if all_sels is None else all_sels,
-                ),
-            )
-        super().__init__(*args)
+            super().__init__(build_message(message, errors, all_sels) or self._default_message())
+
+    @classmethod
+    def _default_message(cls) -> str:
+        doc = (cls.__doc__ or "").strip()
+        return doc.splitlines()[0] if doc else cls.__name__
 
 
 class FormatError(ORVError):

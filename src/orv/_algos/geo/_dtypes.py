@@ -3,6 +3,8 @@
 import enum
 import operator
 
+import numpy as np
+
 from ...error import FormatError
 
 
@@ -30,25 +32,59 @@ RasterDataType = RaterDataType
 # A raster band needs a concrete type, so "Unknown" is not accepted for creation.
 _CREATABLE = {member.name.casefold(): member for member in RaterDataType if member}
 
+# numpy's types that GDAL stores as they are (bool as bytes, as GDAL's own array I/O does).
+# int8 and float16 have no GDAL type here.
+_NUMPY_TYPES = {
+    np.dtype(np.bool_): RaterDataType.Byte,
+    np.dtype(np.uint8): RaterDataType.Byte,
+    np.dtype(np.uint16): RaterDataType.UInt16,
+    np.dtype(np.int16): RaterDataType.Int16,
+    np.dtype(np.uint32): RaterDataType.UInt32,
+    np.dtype(np.int32): RaterDataType.Int32,
+    np.dtype(np.float32): RaterDataType.Float32,
+    np.dtype(np.float64): RaterDataType.Float64,
+    np.dtype(np.complex64): RaterDataType.CFloat32,
+    np.dtype(np.complex128): RaterDataType.CFloat64,
+    np.dtype(np.uint64): RaterDataType.UInt64,
+    np.dtype(np.int64): RaterDataType.Int64,
+}
+_NOT_A_TYPE = "no GDAL raster data type for this value (numpy dtypes accepted: {})".format(
+    ", ".join(str(t) for t in _NUMPY_TYPES)
+)
+
+
+def _from_numpy(dtype):
+    """The member for a numpy dtype, scalar type or dtype name; None when numpy has none."""
+    try:
+        numpy_type = np.dtype(dtype)
+    except (TypeError, ValueError):
+        return None
+    return _NUMPY_TYPES.get(numpy_type.newbyteorder("="))
+
 
 def get_raster_dtype_code(dtype):
-    """GDAL type code (int) for a RaterDataType, an int code or a type name such as "Float32".
+    """GDAL type code (int) for the data type ``dtype`` of a new raster.
 
-    Names are matched case-insensitively. An unknown name or code raises FormatError naming
-    the admissible types; a value of another kind (float, None, bool, ...) raises TypeError.
+    Accepted: a RaterDataType, an int code (numpy integers too), a GDAL type name such as
+    "Float32" (case-insensitive), a numpy dtype, a numpy scalar type (numpy.uint8) or a numpy
+    type name ("uint8", "float32"). A type GDAL has no type for (int8, float16, str, ...), an
+    unknown name or code raises FormatError naming the admissible types; a value of another
+    kind (float, None, bool, ...) raises TypeError.
     """
     if isinstance(dtype, RaterDataType):
         member = dtype
     elif isinstance(dtype, str):
-        member = _CREATABLE.get(dtype.strip().casefold())
+        member = _CREATABLE.get(dtype.strip().casefold()) or _from_numpy(dtype.strip())
+    elif isinstance(dtype, (np.dtype, type)):
+        member = _from_numpy(dtype)
     elif isinstance(dtype, bool) or not hasattr(type(dtype), "__index__"):
         raise TypeError(
-            f"raster data type must be an int code, a type name or RaterDataType, "
-            f"not {type(dtype).__name__}"
+            "raster data type must be a GDAL type code or name, a RaterDataType or a numpy "
+            f"dtype, scalar type or type name, not a {type(dtype).__name__} value"
         )
     else:
         code = operator.index(dtype)
         member = RaterDataType(code) if code in RaterDataType._value2member_map_ else None
     if not member:
-        raise FormatError(errors=dtype, all_sels=[m.name for m in _CREATABLE.values()])
+        raise FormatError(_NOT_A_TYPE, errors=dtype, all_sels=[m.name for m in _CREATABLE.values()])
     return int(member)

@@ -5,6 +5,8 @@ badly (GDAL 3.6 raises SystemError for a 0-d numpy array, and items it cannot re
 crashed the process), so every list handed to GDAL is rebuilt here from checked items.
 """
 
+import numbers
+import operator
 import os
 from collections.abc import Mapping
 
@@ -30,6 +32,28 @@ def path_string(value, what="path"):
     if not isinstance(value, str):
         raise TypeError(f"{what} must be str or os.PathLike, not {type(value).__name__}")
     return c_string(value, what)
+
+
+def integer(value, what):
+    """``value`` as a plain int: any integer type (numpy's included), never a bool or float."""
+    if isinstance(value, bool) or not hasattr(type(value), "__index__"):
+        raise TypeError(
+            f"{what} must be an integer (int or numpy integer), not {type(value).__name__}"
+        )
+    return operator.index(value)
+
+
+def plain_scalar(value):
+    """A numpy integer scalar as int and an os.PathLike as str; anything else unchanged.
+
+    Used for arguments whose meaning is not known: what the binding reads wrongly (it refuses
+    numpy integers and paths) becomes what it reads, while bools, arrays and handles pass.
+    """
+    if isinstance(value, numbers.Integral) and not isinstance(value, int):
+        return operator.index(value)
+    if isinstance(value, os.PathLike):
+        return path_string(value)
+    return value
 
 
 def str_list(values, what, *, paths=False):

@@ -1,15 +1,93 @@
 """Call a function of GDAL's binding and turn a GDAL failure into an exception."""
 
+import functools
 import warnings
+import weakref
 from collections.abc import Mapping
 
 from osgeo import _gdal, gdal
 
 from ...error import GDALError
-from ._gdalargs import option_strings
+from ._gdalargs import integer, option_strings, path_string, plain_scalar, str_list
 from ._mempath import discard_mem_temp_path, is_mem_temp_path
 
 _FAILURE = (gdal.CE_Failure, gdal.CE_Fatal)
+
+
+def _options(value, what):
+    if value is None or isinstance(value, Mapping):
+        return option_strings(value, what)
+    return str_list(value, what)
+
+
+def _keep(value, what):
+    return value
+
+
+# What each argument of the binding functions the package calls means, by position. The
+# binding takes only str for paths, plain int for sizes and lists of str for options; any
+# other function gets the generic treatment of plain_scalar (and mappings become options).
+_PARAMETERS = {
+    _gdal.Driver_Create: (
+        ("driver", _keep),
+        ("path", path_string),
+        ("column count", integer),
+        ("row count", integer),
+        ("band count", integer),
+        ("data type code", integer),
+        ("creation options", _options),
+    ),
+    _gdal.Driver_CreateCopy: (
+        ("driver", _keep),
+        ("path", path_string),
+        ("source dataset", _keep),
+        ("strict", integer),
+        ("creation options", _options),
+    ),
+    _gdal.OpenEx: (
+        ("path", path_string),
+        ("open flags", integer),
+        ("allowed drivers", str_list),
+        ("open options", _options),
+        ("sibling files", functools.partial(str_list, paths=True)),
+    ),
+}
+
+# Position of the creation options in the calls that make a dataset.
+_CREATION_OPTIONS_AT = {_gdal.Driver_Create: 6, _gdal.Driver_CreateCopy: 4}
+# Creation options a dataset was made with, for copies that should look the same:
+# dataset -> (driver short name, "NAME=VALUE" list).
+_creation_records = weakref.WeakKeyDictionary()
+
+
+def creation_record(dataset):
+    """(driver short name, creation options) of a dataset that call_gdal_fun created, or None."""
+    try:
+        return _creation_records.get(dataset)
+    except TypeError:  # not weakly referenceable, so not one of ours
+        return None
+
+
+def _lookup(table, fun):
+    try:
+        return table.get(fun)
+    except TypeError:  # an unhashable callable is none of the binding's functions
+        return None
+
+
+def _binding_args(fun, args):
+    parameters = _lookup(_PARAMETERS, fun) or ()
+    name = getattr(fun, "__name__", "GDAL call")
+    converted = []
+    for index, arg in enumerate(args):
+        if index < len(parameters):
+            what, convert = parameters[index]
+            converted.append(convert(arg, f"{name}: {what}"))
+        elif isinstance(arg, Mapping):
+            converted.append(option_strings(arg))
+        else:
+            converted.append(plain_scalar(arg))
+    return tuple(converted)
 
 
 class _ErrorCollector:
@@ -34,19 +112,23 @@ class _ErrorCollector:
 def call_gdal_fun(fun, *args):
     """``fun(*args)`` for a function of osgeo._gdal, raising GDALError when GDAL fails.
 
-    Every mapping argument (creation or open options) is passed as GDAL's "NAME=VALUE" list.
+    This is the one place where arguments become what the binding takes: for the functions
+    the package calls (Driver_Create, Driver_CreateCopy, OpenEx) each argument is checked
+    and converted by its meaning (os.PathLike paths to str, numpy integers to int, bools and
+    floats refused with TypeError, option mappings to GDAL's "NAME=VALUE" list); for any
+    other function mappings become option lists, numpy integers int and paths str.
     A call fails when it returns None or leaves a CE_Failure/CE_Fatal error behind; the
     exception carries GDAL's messages and a partial result is dropped, together with the files
     of a fresh temporary path it wrote. GDAL warnings of a successful call become Python
     warnings. GDAL's own exception mode is left as the user set it.
     """
-    args = tuple(option_strings(arg) if isinstance(arg, Mapping) else arg for arg in args)
     fresh_temp_paths = [
         arg
         for arg in args
         if isinstance(arg, str) and is_mem_temp_path(arg) and gdal.VSIStatL(arg) is None
     ]
     try:
+        args = _binding_args(fun, args)
         with _ErrorCollector() as collector:
             result = fun(*args)
         if result is None or _gdal.GetLastErrorType() in _FAILURE:
@@ -58,7 +140,19 @@ def call_gdal_fun(fun, *args):
         raise
     for _, message in collector.messages:
         warnings.warn(f"GDAL: {message}", RuntimeWarning, stacklevel=2)
+    options_at = _lookup(_CREATION_OPTIONS_AT, fun)
+    if options_at is not None:
+        options = args[options_at] if len(args) > options_at else []
+        _remember_creation(result, args[0], options)
     return result
+
+
+def _remember_creation(dataset, driver, options):
+    try:
+        name = _gdal.Driver_ShortName_get(driver)
+        _creation_records[dataset] = (name, list(options))
+    except TypeError:  # a handle or dataset the binding or weakref cannot take: nothing to keep
+        pass
 
 
 def _failure_message(fun, messages):
