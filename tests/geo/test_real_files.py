@@ -3,7 +3,6 @@ and working with the GeoDatabase wrapper, against files GDAL writes in tmp_path.
 
 import io
 import os
-import pathlib
 import re
 import subprocess
 import sys
@@ -51,8 +50,8 @@ def files(tmp_path_factory):
             str(folder / name), at["x.tif"], format="netCDF", creationOptions=options
         )
         out = None
-    out = gdal.BuildVRT(str(folder / "v.vrt"), [at["x.tif"]])
-    out = None
+    del out
+    gdal.BuildVRT(str(folder / "v.vrt"), [at["x.tif"]]).FlushCache()
     zarr = gdal.GetDriverByName("Zarr").Create(str(folder / "z.zarr"), 5, 4, 1, gdal.GDT_Float32)
     zarr.GetRasterBand(1).WriteArray(VALUES)
     zarr = None
@@ -209,3 +208,12 @@ def test_read_only_and_closed_wrappers_refuse(files):
 def test_sizes_must_be_integers(size):
     with pytest.raises(TypeError, match="must be an integer"):
         driver.RasterDriver("MEM").create(None, size, 2, 1)
+
+
+def test_paths_may_be_path_objects(tmp_path):
+    raster = driver.RasterDriver().create(tmp_path / "p.tif", np.int64(3), np.uint16(2), 1)
+    vector = driver.VectorDriver("GPKG").create(tmp_path / "p.gpkg")
+    assert (raster.path, vector.path) == (str(tmp_path / "p.tif"), str(tmp_path / "p.gpkg"))
+    raster.close()
+    siblings = [tmp_path / "p.tif"]
+    assert driver.RasterDriver().open(tmp_path / "p.tif", siblings).raster_size == (3, 2)

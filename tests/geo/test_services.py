@@ -253,7 +253,12 @@ def test_data_type_enum_matches_gdal():
     + [(gdal.GDT_Float64, gdal.GDT_Float64), (np.int32(gdal.GDT_Int32), gdal.GDT_Int32)]
     + [(base.dtypes.RaterDataType.CFloat32, gdal.GDT_CFloat32)]
     + [("Float33", error.FormatError), ("Unknown", error.FormatError), (0, error.FormatError)]
-    + [(99, error.FormatError), (1.5, TypeError), (None, TypeError), (True, TypeError)],
+    + [(99, error.FormatError), (1.5, TypeError), (None, TypeError), (True, TypeError)]
+    # numpy's forms: dtypes, scalar types and names, with no GDAL type for int8 and float16.
+    + [(np.uint8, gdal.GDT_Byte), (np.dtype(">f4"), gdal.GDT_Float32), ("uint8", gdal.GDT_Byte)]
+    + [("float32", gdal.GDT_Float32), (np.complex128, gdal.GDT_CFloat64), (bool, gdal.GDT_Byte)]
+    + [("int8", error.FormatError), (np.float16, error.FormatError), (str, error.FormatError)]
+    + [(np.float64(1.0), TypeError)],
 )
 def test_raster_dtype_code(dtype, code):
     check(code, base.dtypes.get_raster_dtype_code, dtype)
@@ -312,15 +317,17 @@ class Hostile:
 
 @pytest.mark.parametrize(
     ("kwargs", "message"),
-    [({"errors": "x"}, "'x'"), ({"errors": ["a", 2]}, "'a', 2")]
+    [({"errors": "x"}, "'x'"), ({"errors": ["a", 2]}, "'a', 2"), ({"errors": None}, "None")]
+    + [({"errors": None, "all_sels": ["a"]}, "None. Admissible: 'a'")]
     + [({"errors": Hostile()}, "<Hostile object>")]
     + [({"errors": ["X"], "all_sels": {}}, "'X'. Admissible: none")]
     + [({"errors": "q", "all_sels": ("a", "b")}, "'q'. Admissible: 'a', 'b'")]
     + [({"errors": "q", "all_sels": "ab"}, "'q'. Admissible: 'ab'")]
     + [({"errors": ["compress"], "all_sels": {"COMPRESS": {}, "TILED": {}}}, COMPRESS_MESSAGE)],
 )
-def test_error_message_from_keywords(kwargs, message):
-    exc = error.FormatError(**kwargs)
+@pytest.mark.parametrize("cls", [error.FormatError, error.SpmisError])
+def test_error_message_from_keywords(cls, kwargs, message):
+    exc = cls(**kwargs)
     assert str(exc) == "Unsupported value(s): " + message
     assert exc.errors is kwargs.get("errors") and exc.all_sels is kwargs.get("all_sels")
 
@@ -335,7 +342,8 @@ def test_error_message_cuts_long_lists_and_reprs():
 def test_error_plain_message_hierarchy_and_pickling():
     exc = error.FormatError('"ESRI Shapefile" is not a raster driver!')
     assert str(exc) == '"ESRI Shapefile" is not a raster driver!'
-    assert exc.errors is None and exc.all_sels is None and str(error.ORVError()) == ""
+    assert exc.errors is None and exc.all_sels is None
+    assert str(error.ORVError()) == "An error raised by orv." == str(error.ORVError(""))
     for cls in (error.FormatError, error.SpmisError, error.ParameterError, error.GDALError):
         assert issubclass(cls, error.ORVError)
     exc = error.ParameterError(errors=["sill"], all_sels=["nugget", "range"])
