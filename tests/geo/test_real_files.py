@@ -124,7 +124,8 @@ def test_write_protected_file_opens_read_only(tmp_path):
         opened.write(np.zeros((2, 3)), 1)
 
 
-def test_layer_outlives_its_wrapper_in_a_child_process(files):
+def test_layers_outlive_or_refuse_their_wrapper_in_a_child_process(files):
+    # Used after their dataset went, GDAL's own layers read freed memory: a crash fails here.
     script = textwrap.dedent(
         f"""
         import gc
@@ -132,19 +133,20 @@ def test_layer_outlives_its_wrapper_in_a_child_process(files):
         layer = driver.VectorDriver().open({files["roads.shp"]!r}).layer("roads")
         gc.collect()
         print([feature.GetField("id") for feature in layer], len(layer), layer.GetName())
+        opened = driver.VectorDriver().open({files["roads.shp"]!r})
+        layer, method = opened.layer(0), opened.layer(0).GetFeatureCount
+        opened.close()
+        for use in (lambda: list(layer), method, lambda: layer.name):
+            try:
+                use()
+            except ValueError as exc:
+                print(exc)
         """
     )
     run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
-    assert (run.returncode, run.stdout.strip()) == (0, "[0, 1, 2] 3 roads"), run.stderr
-
-
-def test_layer_of_closed_wrapper_raises(files):
-    opened = driver.VectorDriver().open(files["roads.shp"])
-    layer, method = opened.layer(0), opened.layer(0).GetFeatureCount
-    opened.close()
-    for use in (lambda: list(layer), method, lambda: layer.name):
-        with pytest.raises(ValueError, match="closed"):
-            use()
+    closed = f"layer of a closed GeoDatabase ({files['roads.shp']!r})"
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.splitlines() == ["[0, 1, 2] 3 roads", closed, closed, closed]
 
 
 @pytest.mark.parametrize("key, exc", [(1, IndexError), ("rivers", KeyError), (0.0, TypeError)])
