@@ -2,20 +2,27 @@
 
 1. What a few real GDAL drivers answer through ``Driver``.
 2. A compressed GeoTIFF created in memory through ``RasterDriver`` with
-   options chosen by keyword, a GeoPackage through ``VectorDriver``, and a
+   options chosen by keyword, filled from numpy, one band read back into numpy
+   and saved to ``out/demo.tif``; a GeoPackage through ``VectorDriver``, and a
    CSV file opened through ``Driver.open`` with open options.
-3. The registry view and one driver view written to ``out/registry.html``.
-4. The experimental semivariogram of a seeded sample data set, plotted to
+3. Real files as they ship: a zipped shapefile and a netCDF file, both made
+   here through the drivers, opened through the drivers (read-only where the
+   source cannot be written).
+4. The registry view and one driver view written to ``out/registry.html``.
+5. The experimental semivariogram of a seeded sample data set, plotted to
    ``out/semivariogram.png``.
 """
 
 import pathlib
 import sys
 import warnings
+import zipfile
 
 import numpy as np
 
 warnings.filterwarnings("ignore", message="Neither gdal.UseExceptions", category=FutureWarning)
+
+from osgeo import ogr  # noqa: E402
 
 from orv._algos.geo import driver  # noqa: E402
 from orv._algos.spmis.krige import core  # noqa: E402
@@ -47,19 +54,27 @@ def create_and_open():
     print("GTiff COMPRESS values:", ", ".join(tiff.compress_modes))
     tiff.set_creation_options(COMPRESS="DEFLATE", TILED="YES")
     print("chosen creation options:", tiff.creation_options)
-    with tiff.create(None, xsize=300, ysize=200, bands=2) as raster:
-        # GDAL reports the compression of a file it reads, so the new file is
-        # flushed and opened again through the same driver.
-        raster.dataset.FlushCache()
-        with tiff.open(raster.path) as reopened:
-            width, height = reopened.raster_size
+    OUT.mkdir(exist_ok=True)
+    with tiff.create(None, 300, 200, 2, np.uint16) as raster:
+        rows, columns = np.indices((200, 300))
+        raster.write(np.stack([rows * 300 + columns, rows + columns]))
+        raster.geotransform = (600000.0, 10.0, 0.0, 5300000.0, 0.0, -10.0)
+        raster.crs = "EPSG:32632"
+        band = raster.read(2)
+        print(
+            f"in-memory GeoTIFF {raster.path}: band 2 read into numpy as {band.dtype}"
+            f" {band.shape}, mean {band.mean():.1f}"
+        )
+        tif_path = OUT / "demo.tif"
+        tif_path.unlink(missing_ok=True)
+        # Saved with the options the GeoTIFF was created with (DEFLATE, tiles).
+        with raster.save(tif_path) as saved:
+            width, height = saved.raster_size
             print(
-                f"in-memory GeoTIFF {raster.path}: {width} x {height} pixels,"
-                f" {reopened.band_count} bands, compression"
-                f" {reopened.image_structure.get('COMPRESSION')}"
+                f"saved to {tif_path.name}: {width} x {height} pixels, {saved.band_count} bands,"
+                f" compression {saved.image_structure.get('COMPRESSION')}"
             )
 
-    OUT.mkdir(exist_ok=True)
     gpkg_path = OUT / "demo.gpkg"
     gpkg_path.unlink(missing_ok=True)
     with driver.VectorDriver("GPKG").create(str(gpkg_path)) as gpkg:
@@ -70,9 +85,51 @@ def create_and_open():
     csv = driver.Driver("CSV")
     csv.set_open_options(X_POSSIBLE_NAMES="lon", Y_POSSIBLE_NAMES="lat")
     with csv.open(str(csv_path)) as opened:
-        layer = opened.dataset.GetLayer(0)
+        layer = opened.layer(0)
         points = [feature.GetGeometryRef().ExportToWkt() for feature in layer]
         print(f"CSV opened with open options {csv.open_options}: {points}")
+
+
+def open_real_files():
+    print("\n== Real files ==")
+    OUT.mkdir(exist_ok=True)
+    shapefile = driver.VectorDriver("ESRI Shapefile")
+    folder = OUT / "roads"
+    folder.mkdir(exist_ok=True)
+    for old in folder.iterdir():
+        old.unlink()
+    with shapefile.create(folder / "roads.shp") as created:
+        layer = created.dataset.CreateLayer("roads", geom_type=ogr.wkbLineString)
+        layer.CreateField(ogr.FieldDefn("name", ogr.OFTString))
+        for name, wkt in [("A7", "LINESTRING (0 0, 5 5)"), ("B12", "LINESTRING (5 5, 9 2)")]:
+            feature = ogr.Feature(layer.GetLayerDefn())
+            feature.SetField("name", name)
+            feature.SetGeometry(ogr.CreateGeometryFromWkt(wkt))
+            layer.CreateFeature(feature)
+        del layer, feature
+    archive = OUT / "roads.zip"
+    with zipfile.ZipFile(archive, "w") as zipped:
+        for part in sorted(folder.iterdir()):
+            zipped.write(part, part.name)
+    with shapefile.open(f"/vsizip/{archive}") as roads:
+        layer = roads.layer(0)
+        names = [feature.GetField("name") for feature in layer]
+        print(
+            f"zipped shapefile: layers {roads.layer_names}, {len(layer)} features {names},"
+            f" writable {roads.writable}"
+        )
+
+    netcdf = driver.RasterDriver("netCDF")
+    grid_path = OUT / "grid.nc"
+    grid_path.unlink(missing_ok=True)
+    with netcdf.create(grid_path, 5, 4, 1, "float32") as grid:
+        grid.write(np.arange(20, dtype=np.float32).reshape(1, 4, 5))
+    with netcdf.open(grid_path) as grid:
+        width, height = grid.raster_size
+        print(
+            f"netCDF {grid_path.name}: {width} x {height}, {grid.band_count} band,"
+            f" sum of values {grid.read(1).sum():g}, writable {grid.writable}"
+        )
 
 
 def write_registry_page():
@@ -125,6 +182,7 @@ def semivariogram():
 def main():
     show_drivers()
     create_and_open()
+    open_real_files()
     write_registry_page()
     semivariogram()
     return 0
