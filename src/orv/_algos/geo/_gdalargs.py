@@ -8,10 +8,11 @@ crashed the process), so every list handed to GDAL is rebuilt here from checked 
 import numbers
 import operator
 import os
-from collections.abc import Mapping
+from collections.abc import Iterable, Mapping
+from typing import Any, cast
 
 
-def c_string(value, what):
+def c_string(value: str, what: str) -> str:
     """``value`` (str) as a plain str that survives the trip to C; ValueError otherwise."""
     text = str.__str__(value)  # drops str subclasses and their overrides
     if "\0" in text:
@@ -23,7 +24,7 @@ def c_string(value, what):
     return text
 
 
-def path_string(value, what="path"):
+def path_string(value: object, what: str = "path") -> str:
     """A str or os.PathLike path as a checked str."""
     if isinstance(value, os.PathLike):
         value = os.fspath(value)
@@ -34,7 +35,7 @@ def path_string(value, what="path"):
     return c_string(value, what)
 
 
-def integer(value, what):
+def integer(value: Any, what: str) -> int:
     """``value`` as a plain int: any integer type (numpy's included), never a bool or float."""
     if isinstance(value, bool) or not hasattr(type(value), "__index__"):
         raise TypeError(
@@ -43,7 +44,7 @@ def integer(value, what):
     return operator.index(value)
 
 
-def plain_scalar(value):
+def plain_scalar(value: object) -> object:
     """A numpy integer scalar as int and an os.PathLike as str; anything else unchanged.
 
     Used for arguments whose meaning is not known: what the binding reads wrongly (it refuses
@@ -56,7 +57,7 @@ def plain_scalar(value):
     return value
 
 
-def str_list(values, what, *, paths=False):
+def str_list(values: object, what: str, *, paths: bool = False) -> list[str]:
     """A new list of checked str built from None or an iterable of str (or os.PathLike).
 
     A bare str, bytes, mapping or path is refused rather than iterated, as is anything that
@@ -67,7 +68,7 @@ def str_list(values, what, *, paths=False):
     if isinstance(values, (str, bytes, bytearray, Mapping, os.PathLike)):
         raise TypeError(f"{what} must be a list of str, not a single {type(values).__name__}")
     try:
-        items = list(values)
+        items = list(cast(Iterable[object], values))
     except TypeError:
         raise TypeError(f"{what} must be a list of str, not {type(values).__name__}") from None
     result = []
@@ -83,7 +84,7 @@ def str_list(values, what, *, paths=False):
     return result
 
 
-def option_strings(options, what="options"):
+def option_strings(options: object, what: str = "options") -> list[str]:
     """GDAL's "NAME=VALUE" list for an option mapping.
 
     True/False become YES/NO, None leaves the option out (nothing chosen), other values are

@@ -3,7 +3,8 @@
 import functools
 import warnings
 import weakref
-from collections.abc import Mapping
+from collections.abc import Callable, Mapping
+from typing import Any
 
 from osgeo import _gdal, gdal
 
@@ -57,10 +58,12 @@ _PARAMETERS = {
 _CREATION_OPTIONS_AT = {_gdal.Driver_Create: 6, _gdal.Driver_CreateCopy: 4}
 # Creation options a dataset was made with, for copies that should look the same:
 # dataset -> (driver short name, "NAME=VALUE" list).
-_creation_records = weakref.WeakKeyDictionary()
+_creation_records: weakref.WeakKeyDictionary[object, tuple[str, list[str]]] = (
+    weakref.WeakKeyDictionary()
+)
 
 
-def creation_record(dataset):
+def creation_record(dataset: object) -> tuple[str, list[str]] | None:
     """(driver short name, creation options) of a dataset that call_gdal_fun created, or None."""
     try:
         return _creation_records.get(dataset)
@@ -109,7 +112,7 @@ class _ErrorCollector:
         gdal.PopErrorHandler()
 
 
-def call_gdal_fun(fun, *args):
+def call_gdal_fun(fun: Callable[..., Any], *args: object) -> Any:
     """``fun(*args)`` for a function of osgeo._gdal, raising GDALError when GDAL fails.
 
     This is the one place where arguments become what the binding takes: for the functions

@@ -8,13 +8,14 @@ go the files are unlinked, so repeated creation does not grow memory.
 
 import threading
 import uuid
+from typing import Any
 
 from osgeo import gdal
 
 _ROOT = "/vsimem/orv"
 _lock = threading.Lock()
 # path -> [its private directory, number of live claims]
-_issued = {}
+_issued: dict[str, list[Any]] = {}
 
 
 def mem_temp_path(extension=""):
@@ -39,7 +40,7 @@ def is_mem_temp_path(path):
         return path in _issued
 
 
-def claim_mem_temp_path(path):
+def claim_mem_temp_path(path: str) -> bool:
     """Register one more user of ``path``; False when it is not a temporary path."""
     with _lock:
         entry = _issued.get(path)
@@ -49,7 +50,7 @@ def claim_mem_temp_path(path):
         return True
 
 
-def release_mem_temp_path(path):
+def release_mem_temp_path(path: str) -> None:
     """Drop one claim on ``path``; the last one removes its files."""
     with _lock:
         entry = _issued.get(path)

@@ -15,10 +15,10 @@ from osgeo import _gdal, gdal
 class _Quiet:
     """Keep GDAL's messages of a probe away from the user and from the next call."""
 
-    def __enter__(self):
+    def __enter__(self) -> None:
         gdal.PushErrorHandler("CPLQuietErrorHandler")
 
-    def __exit__(self, *exc_info):
+    def __exit__(self, *exc_info: object) -> None:
         gdal.PopErrorHandler()
         _gdal.ErrorReset()
 
@@ -39,7 +39,7 @@ def source_writable(path: str) -> bool | None:
         return _file_writable(path)
 
 
-def _file_writable(path):
+def _file_writable(path: str) -> bool:
     handle = gdal.VSIFOpenExL(path, "rb+", False)
     if handle is None:
         return False
@@ -47,7 +47,7 @@ def _file_writable(path):
     return True
 
 
-def _directory_writable(path):
+def _directory_writable(path: str) -> bool:
     if not path.startswith("/vsi") and not os.access(path, os.W_OK | os.X_OK):
         return False
     directory = path.rstrip("/")

@@ -28,7 +28,7 @@ class _NamedDriver(Protocol):
     def name(self) -> str: ...
 
 
-def _release(holder, path, claimed):
+def _release(holder: list[gdal.Dataset], path: str, claimed: bool) -> None:
     """Close the wrapped dataset, then remove the temporary files it lived in."""
     if holder:
         dataset = holder.pop()
@@ -183,8 +183,10 @@ class GeoDatabase:
         """Values of one band (1-based, as GDAL counts), shape (rows, columns), or of all
         bands, shape (bands, rows, columns), as a new numpy array."""
         ds = self.dataset
+        values: npt.NDArray[Any]
         if band is not None:
-            return call_gdal_fun(self._band(band).ReadAsArray)
+            values = call_gdal_fun(self._band(band).ReadAsArray)
+            return values
         self._band_range()
         values = call_gdal_fun(ds.ReadAsArray)
         return values if values.ndim == 3 else values[np.newaxis]
