@@ -108,6 +108,24 @@ def test_only_multidimensional_file_still_opens(files):
     assert opened.band_count == 0 and group.GetMDArrayNames() == ["s"]
 
 
+@pytest.fixture
+def gdal_exceptions():
+    was_on = gdal.GetUseExceptions()
+    gdal.UseExceptions()
+    yield
+    if not was_on:
+        gdal.DontUseExceptions()
+
+
+def test_read_only_fallback_with_gdal_exceptions_on(files, gdal_exceptions):
+    for cls, name, path in [
+        (R, "GTiff", f"/vsizip/{files['t.zip']}/x.tif"),
+        (R, "Zarr", files["z.zarr"]),
+    ]:
+        opened = cls(name).open(path)
+        assert (opened.writable, opened.band_count) == (False, 1)
+
+
 def test_unreadable_file_raises_gdal_message(files):
     with pytest.raises(error.GDALError, match="not recognized as a supported file format"):
         driver.RasterDriver("netCDF").open(files["roads.shp"])

@@ -40,7 +40,10 @@ def source_writable(path: str) -> bool | None:
 
 
 def _file_writable(path: str) -> bool:
-    handle = gdal.VSIFOpenExL(path, "rb+", False)
+    try:
+        handle = gdal.VSIFOpenExL(path, "rb+", False)
+    except RuntimeError:  # the refusal, when the user turned on GDAL's exceptions
+        return False
     if handle is None:
         return False
     gdal.VSIFCloseL(handle)

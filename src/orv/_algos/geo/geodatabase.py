@@ -366,15 +366,16 @@ def open_file(
     modes = [0]
     if flags & gdal.OF_UPDATE and source_writable(path) is not False:
         modes.insert(0, gdal.OF_UPDATE)
-    failures: list[GDALError] = []
+    # GDALError, or the binding's RuntimeError when the user turned on GDAL's exceptions.
+    failures: list[RuntimeError] = []
     for kinds in _kind_attempts(flags):
-        failure: GDALError | None = None
+        failure: RuntimeError | None = None
         for mode in modes:
             try:
                 ds = call_gdal_fun(
                     _gdal.OpenEx, path, other_flags | kinds | mode, drivers, options, siblings
                 )
-            except GDALError as exc:
+            except RuntimeError as exc:
                 failure = exc  # the read-only attempt's message, when there is one, is kept
                 continue
             return GeoDatabase(ds, writable=bool(mode))
