@@ -191,7 +191,7 @@ def test_read_write_georeferencing_and_save(tmp_path):
     assert 'AUTHORITY["EPSG","32633"]' in saved.crs
     saved.crs = 4326
     assert saved.dataset.GetSpatialRef().GetAuthorityCode(None) == "4326"
-    other = saved.save(tmp_path / "kept.img", driver.RasterDriver("HFA"), {"COMPRESSED": 1})
+    other = saved.save(tmp_path / "kept.img", driver.RasterDriver("HFA"), {"COMPRESSED": True})
     assert other.driver_name == "HFA" and np.array_equal(other.read(2), data[0] * 10)
     plain_copy = driver.RasterDriver().open(tmp_path / "kept.tif").save(tmp_path / "plain.tif")
     assert "COMPRESSION" not in plain_copy.image_structure  # an opened file has no recorded options
