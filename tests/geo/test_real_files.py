@@ -237,3 +237,16 @@ def test_paths_may_be_path_objects(tmp_path):
     raster.close()
     siblings = [tmp_path / "p.tif"]
     assert driver.RasterDriver().open(tmp_path / "p.tif", siblings).raster_size == (3, 2)
+
+
+def test_vector_save_copies_layers(tmp_path):
+    gpkg = driver.VectorDriver("GPKG").create(None)
+    layer = gpkg.dataset.CreateLayer("pts", geom_type=ogr.wkbPoint)
+    feature = ogr.Feature(layer.GetLayerDefn())
+    feature.SetGeometry(ogr.CreateGeometryFromWkt("POINT (1 2)"))
+    layer.CreateFeature(feature)
+    feature = layer = None
+    for path, name in [(tmp_path / "copy.gpkg", None), (tmp_path / "copy.shp", "ESRI Shapefile")]:
+        copy = gpkg.save(path, name)
+        points = [f.GetGeometryRef().ExportToWkt() for f in copy.layer(0)]
+        assert (copy.writable, copy.layer_count, points) == (True, 1, ["POINT (1 2)"])

@@ -289,13 +289,29 @@ class GeoDatabase:
             created = self._creation
             options = created[1] if created is not None and created[0] == name else []
         ds.FlushCache()
-        copy = call_gdal_fun(_gdal.Driver_CreateCopy, handle, target, ds, 1, options)
+        if ds.RasterCount:
+            copy = call_gdal_fun(_gdal.Driver_CreateCopy, handle, target, ds, 1, options)
+        else:  # a vector dataset: layer by layer, which formats' raster copies cannot do
+            creation = _options_list(options)
+
+            def VectorTranslate(dest: str, source: gdal.Dataset) -> gdal.Dataset:  # noqa: N802
+                return gdal.VectorTranslate(
+                    dest, source, format=name, datasetCreationOptions=creation
+                )
+
+            copy = call_gdal_fun(VectorTranslate, target, ds)
         return GeoDatabase(copy, writable=True)
 
     def __repr__(self) -> str:
         if self.closed:
             return f"<GeoDatabase {self._path!r} (closed)>"
         return f"<GeoDatabase {self._path!r} driver={self.driver_name!r}>"
+
+
+def _options_list(options: Mapping[str, object] | Iterable[str]) -> list[str]:
+    if isinstance(options, Mapping):
+        return option_strings(options, "options")
+    return str_list(options, "options")
 
 
 def _driver_name(driver: object) -> str:
