@@ -195,6 +195,8 @@ def test_read_write_georeferencing_and_save(tmp_path):
     assert other.driver_name == "HFA" and np.array_equal(other.read(2), data[0] * 10)
     plain_copy = driver.RasterDriver().open(tmp_path / "kept.tif").save(tmp_path / "plain.tif")
     assert "COMPRESSION" not in plain_copy.image_structure  # an opened file has no recorded options
+    png = driver.RasterDriver("MEM").create(None, 4, 3, 1, "uint8").save(tmp_path / "a.png", "PNG")
+    assert not png.writable and png.read(1).shape == (3, 4)  # PNG can only copy
 
 
 @pytest.mark.parametrize(

@@ -276,6 +276,7 @@ class GeoDatabase:
         {name: value} dict or "NAME=VALUE" str; None for the options the dataset was created
         with when it was created by ``create`` (or ``save``) through the same driver, and
         GDAL's defaults otherwise (a dataset that was opened, or a copy to another format).
+        The copy is writable unless the driver can only copy (PNG, JPEG and the like).
         """
         ds = self.dataset
         target = path_string(path, "path")
@@ -300,7 +301,9 @@ class GeoDatabase:
                 )
 
             copy = call_gdal_fun(VectorTranslate, target, ds)
-        return GeoDatabase(copy, writable=True)
+        # Drivers that can only copy (PNG, JPEG) hand back the new file opened read-only.
+        can_update = (_gdal.MajorObject_GetMetadataItem(handle, "DCAP_CREATE", "") or "").upper()
+        return GeoDatabase(copy, writable=can_update == "YES")
 
     def __repr__(self) -> str:
         if self.closed:
