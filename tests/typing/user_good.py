@@ -16,7 +16,7 @@ modes: list[str] = gtiff.compress_modes
 assert_type(gtiff.extensions, list[str])
 assert_type(gtiff.creatable, bool)
 gtiff.set_creation_options(COMPRESS="LZW")
-raster = gtiff.create(None, 1, 10, 20, "Byte")
+raster = gtiff.create(None, 20, 10, 1, "Byte")
 assert_type(raster, GeoDatabase)
 del raster  # the wrapper closes the dataset when it goes
 

@@ -10,6 +10,7 @@ edges, half-open classes. The pass works on blocks of rows, so memory stays boun
 """
 
 import sys
+import warnings
 from collections.abc import Callable
 from typing import Literal, TextIO
 
@@ -124,12 +125,15 @@ def semivariogram(
     ``values`` must be finite (the readers ensure it), so a class is kept exactly when it
     holds a pair.
     """
-    if run_local is not None:
-        result = run_local(points, values, n_lags, gtype, progress=progress)
-        lags, semivariance, counts = result[0], result[1], np.asarray(result[2])
-    else:
-        lags, semivariance = init_variogram_model(points, values, n_lags, gtype)
-        counts = class_counts(points, n_lags, gtype, progress)
+    with warnings.catch_warnings():
+        # An empty class is numpy's mean of an empty selection; it is dropped, not an error.
+        warnings.simplefilter("ignore", RuntimeWarning)
+        if run_local is not None:
+            result = run_local(points, values, n_lags, gtype, progress=progress)
+            lags, semivariance, counts = result[0], result[1], np.asarray(result[2])
+        else:
+            lags, semivariance = init_variogram_model(points, values, n_lags, gtype)
+            counts = class_counts(points, n_lags, gtype, progress)
     if counts.size != lags.size:
         counts = counts[counts > 0]
     if counts.size != lags.size:

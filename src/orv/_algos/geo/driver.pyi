@@ -165,6 +165,9 @@ class RasterDriver(Driver):
     def copyable(self) -> bool:
         """Whether the target drive supports copy. --> bool"""
 
+    # The parameters are named bands, ysize, xsize in this order, but create hands its
+    # positional values on in the docstring's order: create(path, 128, 64, 1) makes 128
+    # columns, 64 rows and one band (by keyword, columns and bands trade places).
     def create(
         self,
         out_dst: str | None,
