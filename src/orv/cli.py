@@ -128,7 +128,7 @@ def _plot(path: str, classes: list[dict[str, Any]], title: str, unit: str) -> No
 
 def _run_variogram(args: argparse.Namespace) -> None:
     from ._cli.points import read_points
-    from ._cli.semivariogram import ProgressReport, semivariogram
+    from ._cli.semivariogram import GType, ProgressReport, semivariogram
     from ._cli.text import format_table
 
     if args.plot and not os.path.isdir(os.path.dirname(os.path.abspath(args.plot))):
@@ -137,7 +137,7 @@ def _run_variogram(args: argparse.Namespace) -> None:
     n = len(values)
     pairs = n * (n - 1) // 2
     show = args.progress if args.progress is not None else pairs >= PROGRESS_MIN_PAIRS
-    gtype = "GEOGCS" if args.geographic else "PROJCS"
+    gtype: GType = "GEOGCS" if args.geographic else "PROJCS"
     progress = ProgressReport("variogram") if show else None
     classes = semivariogram(points, values, args.lags, gtype, progress)
     unit = "km" if args.geographic else "coordinate units"

@@ -23,7 +23,7 @@ def orv(*args, command=(sys.executable, "-m", "orv")):
 
 def orv_json(*args):
     result = orv(*args, "--json")
-    assert result.returncode == 0, result.stderr
+    assert result.returncode == 0 and not result.stderr, result.stderr
     return json.loads(result.stdout)
 
 

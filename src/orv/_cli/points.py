@@ -93,10 +93,10 @@ def read_vector(path: str, x: str | None, y: str | None, value: str, layer: str 
                 geometry = feature.GetGeometryRef()
                 if geometry is None or ogr.GT_Flatten(geometry.GetGeometryType()) != ogr.wkbPoint:
                     raise CliError(f"{path}: {where} has no point geometry; give --x and --y")
-                coordinates = (geometry.GetX(), geometry.GetY())
+                px, py = float(geometry.GetX()), float(geometry.GetY())
             else:
-                coordinates = tuple(_number(feature.GetField(f), f, where) for f in xy_fields)
-            rows.append((*coordinates, _number(feature.GetField(value_field), value, where)))
+                px, py = (_number(feature.GetField(f), f, where) for f in xy_fields)
+            rows.append((px, py, _number(feature.GetField(value_field), value, where)))
     return _as_samples(rows, path)
 
 

@@ -9,10 +9,11 @@ of SciPy's pdist), great-circle distances from the package's distance service, t
 edges, half-open classes. The pass works on blocks of rows, so memory stays bounded for any n.
 """
 
+import importlib
 import sys
 import warnings
-from collections.abc import Callable
-from typing import Literal, TextIO
+from collections.abc import Callable, Iterator
+from typing import Any, Literal, TextIO
 
 import numpy as np
 from numpy.typing import NDArray
@@ -20,8 +21,9 @@ from numpy.typing import NDArray
 from .._algos.spmis.krige import great_circle_distance
 from .._algos.spmis.krige.core import init_variogram_model
 
+run_local: Callable[..., Any] | None
 try:  # the tiled runner is optional: without it the core runs without progress reports
-    from .._algos.spmis.krige._tiled import run_local
+    run_local = importlib.import_module("orv._algos.spmis.krige._tiled").run_local
 except ImportError:
     run_local = None
 
@@ -57,7 +59,9 @@ class ProgressReport:
         self.stream.flush()
 
 
-def _block_distances(points: NDArray[np.float64], start: int, stop: int, gtype: GType):
+def _block_distances(
+    points: NDArray[np.float64], start: int, stop: int, gtype: GType
+) -> NDArray[np.float64]:
     """Distances of the pairs (i, j), start <= i < stop, i < j, in row order."""
     rows, rest = points[start:stop], points[start:]
     if gtype == "GEOGCS":
@@ -72,7 +76,7 @@ def _block_distances(points: NDArray[np.float64], start: int, stop: int, gtype: 
     return matrix[upper]
 
 
-def _blocks(n: int):
+def _blocks(n: int) -> Iterator[tuple[int, int]]:
     step = max(1, _BLOCK_ENTRIES // max(n, 1))
     for start in range(0, n, step):
         yield start, min(n, start + step)
