@@ -59,21 +59,30 @@ class ProgressReport:
         self.stream.flush()
 
 
-def _block_distances(
-    points: NDArray[np.float64], start: int, stop: int, gtype: GType
+def _distances(
+    rows: NDArray[np.float64], columns: NDArray[np.float64], gtype: GType, *, squared: bool = False
 ) -> NDArray[np.float64]:
-    """Distances of the pairs (i, j), start <= i < stop, i < j, in row order."""
-    rows, rest = points[start:stop], points[start:]
+    """Distance matrix rows x columns (squared Euclidean distances when asked)."""
     if gtype == "GEOGCS":
-        matrix = great_circle_distance(rows, rest)
-    else:
-        squares = (rows[:, np.newaxis, :] - rest[np.newaxis, :, :]) ** 2
-        total = squares[:, :, 0].copy()
-        for column in range(1, squares.shape[2]):
-            total += squares[:, :, column]
-        matrix = np.sqrt(total)
-    upper = np.arange(rest.shape[0])[np.newaxis, :] > np.arange(stop - start)[:, np.newaxis]
-    return matrix[upper]
+        return great_circle_distance(rows, columns)
+    total = np.subtract.outer(rows[:, 0], columns[:, 0])
+    total *= total
+    for k in range(1, rows.shape[1]):  # column order, as the core sums
+        step = np.subtract.outer(rows[:, k], columns[:, k])
+        step *= step
+        total += step
+    return total if squared else np.sqrt(total, out=total)
+
+
+def _block_distances(
+    points: NDArray[np.float64], start: int, stop: int, gtype: GType, *, squared: bool = False
+) -> list[NDArray[np.float64]]:
+    """Distances of the pairs (i, j) with start <= i < stop and i < j: the pairs inside the
+    block, then the block against all later points."""
+    block = points[start:stop]
+    inner = _distances(block, block, gtype, squared=squared)
+    upper = np.triu_indices(stop - start, k=1)
+    return [inner[upper], _distances(block, points[stop:], gtype, squared=squared).ravel()]
 
 
 def _blocks(n: int) -> Iterator[tuple[int, int]]:
@@ -98,20 +107,23 @@ def class_counts(
     """Pairs per distance class (all n_lags classes, empty ones included)."""
     n = points.shape[0]
     total = n * (n - 1) // 2
-    d_min, d_max = np.inf, -np.inf
+    # The square root is monotonic and correctly rounded: the extremes of the squared
+    # distances give the extreme distances exactly, without taking every root twice.
+    low, high = np.inf, -np.inf
     for start, stop in _blocks(n):
-        d = _block_distances(points, start, stop, gtype)
-        if d.size:
-            d_min, d_max = min(d_min, d.min()), max(d_max, d.max())
-    edges = class_edges(d_min, d_max, n_lags)
+        for d in _block_distances(points, start, stop, gtype, squared=gtype == "PROJCS"):
+            if d.size:
+                low, high = min(low, d.min()), max(high, d.max())
+    if gtype == "PROJCS":
+        low, high = np.sqrt(low), np.sqrt(high)
+    edges = class_edges(low, high, n_lags)
     counts = np.zeros(n_lags, dtype=np.int64)
     done = 0
     for start, stop in _blocks(n):
-        d = _block_distances(points, start, stop, gtype)
-        counts += np.bincount(np.searchsorted(edges, d, side="right") - 1, minlength=n_lags)[
-            :n_lags
-        ]
-        done += d.size
+        for d in _block_distances(points, start, stop, gtype):
+            classes = np.searchsorted(edges, d, side="right") - 1
+            counts += np.bincount(classes, minlength=n_lags)[:n_lags]
+            done += d.size
         if progress is not None:
             progress(done, total)
     return counts
