@@ -27,9 +27,11 @@ bench: install
 	$(PY) benchmarks/bench_krige.py
 	$(PY) benchmarks/bench_registry.py
 
-lint: setup
+lint: install
 	.venv/bin/ruff check src tests benchmarks examples
 	.venv/bin/ruff format --check src tests benchmarks examples
+	cd src && MYPY_CACHE_DIR=../build/mypy-cache ../$(PY) -m mypy.stubtest \
+	  --allowlist ../tests/typing/stubtest-allowlist.txt orv._algos.geo.driver orv._algos.spmis.krige.core
 	clang-format --dry-run -Werror $$(git ls-files 'src/native/*.cpp' 'src/native/*.hpp')
 
 format: setup

@@ -7,7 +7,7 @@ this package when it is imported: ``np`` (numpy), ``error`` (``orv.error``), ``i
 """
 
 import numpy as np
-from scipy import spatial
+from scipy import spatial  # type: ignore[import-untyped]  # SciPy ships no annotations
 
 from orv import error
 

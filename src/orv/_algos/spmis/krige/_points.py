@@ -3,6 +3,7 @@
 import numbers
 
 import numpy as np
+from numpy.typing import ArrayLike, NDArray
 
 from orv import error
 
@@ -11,11 +12,11 @@ from orv import error
 _NUMERIC_KINDS = frozenset("iuf")
 
 
-def _is_real_number(item):
+def _is_real_number(item: object) -> bool:
     return isinstance(item, numbers.Real) and not isinstance(item, (bool, np.bool_))
 
 
-def _as_float_array(value, what):
+def _as_float_array(value: ArrayLike, what: str) -> NDArray[np.float64]:
     """``value`` as a float64 array, refusing anything that is not made of real numbers."""
     try:
         array = np.asarray(value)
@@ -30,7 +31,7 @@ def _as_float_array(value, what):
     return array.astype(np.float64, copy=False)
 
 
-def to_numeric_array(value):
+def to_numeric_array(value: ArrayLike) -> NDArray[np.float64]:
     """Convert ``value`` (a number or an array-like of numbers) to a float64 numpy array.
 
     The shape is kept: a plain number gives a 0-d array, a nested list its own shape.
@@ -42,7 +43,7 @@ def to_numeric_array(value):
     return _as_float_array(value, "value")
 
 
-def init_points(points):
+def init_points(points: ArrayLike) -> NDArray[np.float64]:
     """Convert point coordinates to a C-contiguous float64 array of shape (n, k).
 
     Each row is one point, each column one coordinate (x, y[, z], or longitude, latitude).
