@@ -3,6 +3,8 @@
 // the driver's metadata on every access.
 #include "geo/driver/driver.hpp"
 
+#include "geo/driver/gdal_direct.hpp"
+
 namespace orv::geo {
 namespace {
 
@@ -27,7 +29,7 @@ py::object to_driver_shadow(const Call& call) {
   if (pyrt::is_instance(data, call.global(PYRT_NAME("Driver")))) {
     data = attr(data, PYRT_NAME("_driver"));
   }
-  if (repr_has_marker(data)) return data;
+  if (direct::is_driver_proxy(data) || repr_has_marker(data)) return data;
   py::object inner = pyrt::get_attr_or_none(data, PYRT_NAME("this"));
   if (pyrt::truthy(inner) && repr_has_marker(inner)) return inner;
   if (pyrt::truthy(call.arg(1))) return py::none();
@@ -73,8 +75,11 @@ py::object driver_str(const Call& call) {
 }
 
 py::object get_metadata_item(const Call& call) {
-  py::object getter = pyrt::get_attr(gdal(call), PYRT_NAME("MajorObject_GetMetadataItem"));
-  py::object value = pyrt::call(getter, {attr(call.arg(0), PYRT_NAME("_driver")), call.arg(1)});
+  py::object binding = gdal(call);
+  py::object getter = pyrt::get_attr(binding, PYRT_NAME("MajorObject_GetMetadataItem"));
+  py::object handle = attr(call.arg(0), PYRT_NAME("_driver"));
+  py::object value = direct::metadata_item(binding, getter, handle, call.arg(1));
+  if (!value) value = pyrt::call(getter, {handle, call.arg(1)});
   if (pyrt::truthy(value)) return value;
   return py::reinterpret_borrow<py::object>(PYRT_NAME(""));
 }
@@ -121,8 +126,11 @@ py::object long_name(const Call& call) {
 }
 
 py::object name(const Call& call) {
-  py::object getter = pyrt::get_attr(gdal(call), PYRT_NAME("Driver_ShortName_get"));
-  return pyrt::call(getter, {attr(call.arg(0), PYRT_NAME("_driver"))});
+  py::object binding = gdal(call);
+  py::object getter = pyrt::get_attr(binding, PYRT_NAME("Driver_ShortName_get"));
+  py::object handle = attr(call.arg(0), PYRT_NAME("_driver"));
+  if (py::object value = direct::short_name(binding, getter, handle)) return value;
+  return pyrt::call(getter, {handle});
 }
 
 }  // namespace orv::geo

@@ -4,6 +4,7 @@
 
 #include "geo/driver/classes.hpp"
 #include "geo/driver/common.hpp"
+#include "geo/driver/gdal_direct.hpp"
 
 namespace orv::geo {
 namespace {
@@ -21,6 +22,7 @@ void exec_driver(py::handle, py::handle globals) {
   std::vector<py::object> services = pyrt::import_from_sibling(globals, "base", kServices);
   std::size_t i = 0;
   for (const char* name : kServices) pyrt::set_global(globals, name, services[i++]);
+  direct::bind(services.back());
 
   pyrt::set_global(globals, "_to_driver_shadow_",
                    pyrt::make_function(kToDriverShadow, globals, nullptr, true_default(), {}));

@@ -2,6 +2,8 @@
 // and filters read the Driver properties afresh on every access.
 #include "geo/driver/stats.hpp"
 
+#include "geo/driver/gdal_direct.hpp"
+
 namespace orv::geo {
 namespace {
 
@@ -34,7 +36,10 @@ bool category_names(py::handle driver, py::handle kind) {
 py::object statistics_init(const Call& call) {
   py::handle self = call.arg(0);
   set_attr(self, PYRT_NAME("_drivers"), py::list());
-  py::object count = pyrt::call(pyrt::get_attr(gdal(call), PYRT_NAME("GetDriverCount")), {});
+  py::object binding = gdal(call);
+  py::object counter = pyrt::get_attr(binding, PYRT_NAME("GetDriverCount"));
+  py::object count = direct::driver_count(binding, counter);
+  if (!count) count = pyrt::call(counter, {});
   pyrt::for_each(pyrt::call(builtins().range, {count}), [&](const py::object& index) {
     py::object driver = pyrt::call(call.global(PYRT_NAME("Driver")), {index});
     pyrt::call_method(drivers_of(self), PYRT_NAME("append"), {driver});
