@@ -1,10 +1,9 @@
 // The notebook views. Neither writes markup: they collect plain values in a
 // fixed order and layout for gdata.ORVHTMLDetails / gdata.ORVHTMLTable and
 // return the builder's to_html() unchanged.
-#include "geo/driver/html.hpp"
-
 #include <utility>
 
+#include "geo/driver/members.hpp"
 #include "pyrt/module.hpp"
 
 namespace orv::geo {
@@ -129,8 +128,6 @@ void set_items(const RegistryView& view, py::handle sel_fid_range) {
   add_rows(view, tail);
 }
 
-}  // namespace
-
 py::object driver_repr_html(const Call& call) {
   py::handle self = call.arg(0);
   py::object gdata = call.global(PYRT_NAME("gdata"));
@@ -190,5 +187,12 @@ py::object statistics_repr_html(const Call& call) {
   pyrt::call_method(view.table, PYRT_NAME("add_head"), {header});
   return pyrt::call_method(view.table, PYRT_NAME("to_html"), {});
 }
+
+}  // namespace
+
+const pyrt::MemberSpec kDriverReprHtml =
+    pyrt::Method("_repr_html_", {"self"}, nullptr, driver_repr_html);
+const pyrt::MemberSpec kStatisticsReprHtml =
+    pyrt::Method("_repr_html_", {"self"}, "HTML style for Jupyter NoteBook.", statistics_repr_html);
 
 }  // namespace orv::geo

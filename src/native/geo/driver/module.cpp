@@ -2,9 +2,8 @@
 // creates the module functions and the classes in definition order.
 #include "pyrt/module.hpp"
 
-#include "geo/driver/classes.hpp"
-#include "geo/driver/common.hpp"
 #include "geo/driver/gdal_direct.hpp"
+#include "geo/driver/members.hpp"
 
 namespace orv::geo {
 namespace {

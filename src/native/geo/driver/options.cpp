@@ -2,7 +2,7 @@
 // option-info map (option name -> record of the XML attributes, "value" for
 // the admissible values, "current" for the chosen one). A map is parsed from
 // the driver's metadata on first use and kept while it is non-empty.
-#include "geo/driver/options.hpp"
+#include "geo/driver/members.hpp"
 
 namespace orv::geo {
 namespace {
@@ -94,8 +94,6 @@ py::object set_options_on(const Call& call, py::handle info_property) {
 py::object options_info(py::handle self, py::handle method, py::handle raster) {
   return pyrt::call_method(self, method, {raster});
 }
-
-}  // namespace
 
 py::object read_xml_to_dict(const Call& call) {
   py::handle text = call.arg(0);
@@ -203,5 +201,47 @@ py::object vector_creation_options_info(const Call& call) {
 py::object vector_open_options_info(const Call& call) {
   return options_info(call.arg(0), PYRT_NAME("_set_open_options_info_"), py::bool_(false));
 }
+
+py::object none_default() { return py::make_tuple(py::none()); }
+
+}  // namespace
+
+using pyrt::Method;
+using pyrt::MethodKw;
+using pyrt::Property;
+
+const pyrt::FunctionSpec kReadXmlToDict = {
+    "read_xml_to_dict", {"xlm_str"}, nullptr, read_xml_to_dict};
+
+const pyrt::MemberSpec kSetCreationOptionsInfo =
+    Method("_set_creation_options_info_", {"self", "raster"}, "creation options. --> list",
+           set_creation_options_info, none_default);
+const pyrt::MemberSpec kSetOpenOptionsInfo =
+    Method("_set_open_options_info_", {"self", "raster"}, "open options. --> list",
+           set_open_options_info, none_default);
+const pyrt::MemberSpec kSetOpts =
+    MethodKw("_set_opts_", {"self", "opts"}, "kwargs", nullptr, set_opts);
+const pyrt::MemberSpec kCreationOptions =
+    Property("creation_options", "Creation options. --> dict", creation_options);
+const pyrt::MemberSpec kCreationOptionsInfo =
+    Property("creation_options_info", "Creation options info. --> list", creation_options_info);
+const pyrt::MemberSpec kOpenOptions =
+    Property("open_options", "Open options. --> dict", open_options);
+const pyrt::MemberSpec kOpenOptionsInfo =
+    Property("open_options_info", "Open options info. --> list", open_options_info);
+const pyrt::MemberSpec kSetCreationOptions =
+    MethodKw("set_creation_options", {"self"}, "kwargs",
+             "Set create options! For more, see ~.creation_options_info!", set_creation_options);
+const pyrt::MemberSpec kSetOpenOptions =
+    MethodKw("set_open_options", {"self"}, "kwargs",
+             "Set open options! For more, see ~.open_options_info!", set_open_options);
+const pyrt::MemberSpec kRasterCreationOptionsInfo =
+    Property("creation_options_info", "creation options. --> list", raster_creation_options_info);
+const pyrt::MemberSpec kRasterOpenOptionsInfo =
+    Property("open_options_info", "open options. --> list", raster_open_options_info);
+const pyrt::MemberSpec kVectorCreationOptionsInfo =
+    Property("creation_options_info", "creation options. --> list", vector_creation_options_info);
+const pyrt::MemberSpec kVectorOpenOptionsInfo =
+    Property("open_options_info", "open options. --> list", vector_open_options_info);
 
 }  // namespace orv::geo

@@ -1,8 +1,7 @@
 // DriveStatistics: the driver list is built once from the registry; lookups
 // and filters read the Driver properties afresh on every access.
-#include "geo/driver/stats.hpp"
-
 #include "geo/driver/gdal_direct.hpp"
+#include "geo/driver/members.hpp"
 
 namespace orv::geo {
 namespace {
@@ -30,8 +29,6 @@ bool category_names(py::handle driver, py::handle kind) {
   if (found < 0) pyrt::throw_current();
   return found != 0;
 }
-
-}  // namespace
 
 py::object statistics_init(const Call& call) {
   py::handle self = call.arg(0);
@@ -99,6 +96,34 @@ py::object statistics_vectors(const Call& call) {
 py::object statistics_virtualios(const Call& call) {
   return drivers_where(call.arg(0),
                        [](py::handle d) { return has_flag(d, PYRT_NAME("virtualio")); });
+}
+
+}  // namespace
+
+const pyrt::ClassSpec& statistics_class() {
+  using pyrt::Method;
+  using pyrt::Property;
+  static const pyrt::ClassSpec spec = {
+      "DriveStatistics",
+      "Drive statistics object.",
+      {},
+      {
+          Method("__init__", {"self"}, nullptr, statistics_init),
+          Method("__getitem__", {"self", "indices"}, nullptr, statistics_getitem),
+          Method("__len__", {"self"}, nullptr, statistics_len),
+          kStatisticsReprHtml,
+          Property("creatables", "List of supported drivers that can be created. --> list",
+                   statistics_creatables),
+          Property("rasters", "List of supported drivers that can be raster. --> list",
+                   statistics_rasters),
+          Property("updatables", "List of supported drivers that can be updatables. --> list",
+                   statistics_updatables),
+          Property("vectors", "List of supported drivers that can be vector. --> list",
+                   statistics_vectors),
+          Property("virtualios", "List of supported drivers that can be virtualios. --> list",
+                   statistics_virtualios),
+      }};
+  return spec;
 }
 
 }  // namespace orv::geo
