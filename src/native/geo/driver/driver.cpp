@@ -31,8 +31,9 @@ py::object to_driver_shadow(const Call& call) {
   py::object inner = pyrt::get_attr_or_none(data, PYRT_NAME("this"));
   if (pyrt::truthy(inner) && repr_has_marker(inner)) return inner;
   if (pyrt::truthy(call.arg(1))) return py::none();
-  raise_format_error(call, pyrt::concat({PYRT_NAME("Driver("), pyrt::text_of(data),
-                                         PYRT_NAME(") is incorrect!")}));
+  pyrt::raise_package_error(
+      call, PYRT_NAME("FormatError"),
+      {pyrt::concat({PYRT_NAME("Driver("), pyrt::text_of(data), PYRT_NAME(") is incorrect!")})});
 }
 
 py::object driver_init(const Call& call) {

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "pyrt/no_destructor.hpp"
+
 namespace orv::geo::direct {
 namespace {
 

@@ -3,6 +3,7 @@
 // the admissible values, "current" for the chosen one). A map is parsed from
 // the driver's metadata on first use and kept while it is non-empty.
 #include "geo/driver/members.hpp"
+#include "pyrt/unpack.hpp"
 
 namespace orv::geo {
 namespace {
@@ -11,18 +12,6 @@ using pyrt::contains;
 using pyrt::for_each;
 using pyrt::get_item;
 using pyrt::set_item;
-
-// `key, value = pair` with the interpreter's unpacking errors.
-std::pair<py::object, py::object> unpack_pair(py::handle pair) {
-  py::object items = pyrt::steal_or_throw(PySequence_Tuple(pair.ptr()));
-  const Py_ssize_t size = PyTuple_GET_SIZE(items.ptr());
-  if (size < 2) {
-    pyrt::raise(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", size);
-  }
-  if (size > 2) pyrt::raise(PyExc_ValueError, "too many values to unpack (expected 2)");
-  return {py::reinterpret_borrow<py::object>(PyTuple_GET_ITEM(items.ptr(), 0)),
-          py::reinterpret_borrow<py::object>(PyTuple_GET_ITEM(items.ptr(), 1))};
-}
 
 // `mapping.get(key, {})`.
 py::object get_or_empty(py::handle mapping, py::handle key) {
@@ -74,7 +63,7 @@ py::object parse_option_list(const Call& call, py::handle self, py::handle key) 
 py::object chosen_values(py::handle info) {
   py::dict chosen;
   for_each(pyrt::call_method(info, PYRT_NAME("items"), {}), [&](py::handle pair) {
-    auto [name, record] = unpack_pair(pair);
+    auto [name, record] = pyrt::unpack_pair_not_enough_values(pair);
     if (contains(record, PYRT_NAME("current"))) {
       set_item(chosen, name, get_item(record, PYRT_NAME("current")));
     }
@@ -124,7 +113,7 @@ py::object set_creation_options_info(const Call& call) {
   py::object driver_defaults = get_or_empty(source.defaults, attr(self, PYRT_NAME("name")));
   // Defaults for options the driver does not list are skipped.
   for_each(pyrt::call_method(driver_defaults, PYRT_NAME("items"), {}), [&](py::handle pair) {
-    auto [name, value] = unpack_pair(pair);
+    auto [name, value] = pyrt::unpack_pair_not_enough_values(pair);
     if (contains(options, name)) set_item(get_item(options, name), PYRT_NAME("current"), value);
   });
   return options;
@@ -150,7 +139,10 @@ py::object set_opts(const Call& call) {
   for_each(kwargs, [&](py::handle name) {
     if (!contains(opts, name)) unknown.append(name);
   });
-  if (PyList_GET_SIZE(unknown.ptr()) != 0) raise_format_error(call, unknown, opts);
+  if (PyList_GET_SIZE(unknown.ptr()) != 0) {
+    pyrt::raise_package_error(call, PYRT_NAME("FormatError"), {},
+                              {{PYRT_NAME("errors"), unknown}, {PYRT_NAME("all_sels"), opts}});
+  }
   PyObject* name = nullptr;
   PyObject* value = nullptr;
   Py_ssize_t pos = 0;

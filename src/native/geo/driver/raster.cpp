@@ -18,7 +18,8 @@ py::object raster_init(const Call& call) {
   py::object parent = pyrt::call(builtins().super, {call.class_cell(), self});
   pyrt::call_method(parent, PYRT_NAME("__init__"), {name});
   if (!pyrt::truthy(attr(self, PYRT_NAME("is_raster")))) {
-    raise_format_error(call, quoted_message(name, " is not a raster driver!"));
+    pyrt::raise_package_error(call, PYRT_NAME("FormatError"),
+                              {quoted_message(name, " is not a raster driver!")});
   }
   return py::none();
 }

@@ -63,7 +63,8 @@ py::object statistics_getitem(const Call& call) {
     return true;
   });
   if (found) return found;
-  raise_format_error(call, quoted_message(indices, " is not a driver!"));
+  pyrt::raise_package_error(call, PYRT_NAME("FormatError"),
+                            {quoted_message(indices, " is not a driver!")});
 }
 
 py::object statistics_len(const Call& call) {
