@@ -96,7 +96,14 @@ py::object text_or_none(const char* text) {
   for (; text[size] != '\0'; ++size) {
     if (static_cast<unsigned char>(text[size]) > 0x7f) return py::object();
   }
-  return pyrt::steal_or_throw(PyUnicode_DecodeASCII(text, static_cast<Py_ssize_t>(size), nullptr));
+  // Empty and one-letter texts come from the interpreter's shared strings.
+  if (size < 2) {
+    return pyrt::steal_or_throw(
+        PyUnicode_DecodeASCII(text, static_cast<Py_ssize_t>(size), nullptr));
+  }
+  py::object result = pyrt::steal_or_throw(PyUnicode_New(static_cast<Py_ssize_t>(size), 0x7f));
+  std::memcpy(PyUnicode_DATA(result.ptr()), text, size);
+  return result;
 }
 
 // A binding that raises GDAL errors as exceptions clears the pending error
