@@ -5,7 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
-BASE_SITE=$("$ROOT/.venv/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')
+# Every site directory the base environment sees (its own and any it borrows).
+BASE_SITE=$("$ROOT/.venv/bin/python" -c \
+  'import sys; print("\n".join(p for p in sys.path if p.endswith("site-packages")))')
 PY=$("$ROOT/.venv/bin/python" -c 'import sys; print(sys._base_executable)')
 if [ ! -x .venv-asan/bin/python ]; then
   "$PY" -m venv .venv-asan

@@ -21,6 +21,7 @@ records its calls as ``(name, args)`` in call order.
   dicts are used live: a test may change them after install. ``fake.gdal.handle(name)`` is the
   driver's handle (its repr contains "GDALDriverShadow *"); an absent key reads as None.
 - ``fake.gdal.metadata_reads()``: the metadata keys read so far, in order.
+- ``Recorder(name, events, result, methods)`` is the one recording fake; see its docstring.
 - ``call_gdal_fun(fun, *args)`` records and returns ``fun(*args)``; the fake ``Driver_Create``
   returns a ``FakeDataset`` holding its arguments.
 - ``mem_temp_path(ext)`` returns ``"/vsimem/fake/data." + ext``.
@@ -58,21 +59,31 @@ class FakeGeoDatabase:
 
 
 class Recorder:
-    """A callable that logs ``(name, args)`` (plus kwargs if any) and returns ``result(*args)``."""
+    """A callable that logs ``(name, args)`` (plus kwargs if any) in ``events`` and returns
+    ``result(*args, **kwargs)``, or itself when ``result`` is None (a builder class whose
+    instance is the recorder). ``methods`` maps attribute names to results: each attribute is
+    a recorder of its own on the same event list; any other attribute is missing."""
 
-    def __init__(self, name, events, result):
+    def __init__(self, name, events, result=None, methods=None):
         self.name = name
         self.events = events
         self.result = result
+        self.methods = methods or {}
         self.calls = []
         self.results = []
 
     def __call__(self, *args, **kwargs):
         self.calls.append(args if not kwargs else (args, kwargs))
         self.events.append((self.name, args) if not kwargs else (self.name, args, kwargs))
-        value = self.result(*args, **kwargs)
+        value = self if self.result is None else self.result(*args, **kwargs)
         self.results.append(value)
         return value
+
+    def __getattr__(self, name):
+        methods = self.__dict__.get("methods", {})
+        if name not in methods:
+            raise AttributeError(name)
+        return Recorder(name, self.events, methods[name])
 
 
 class FakeGdal:

@@ -35,25 +35,7 @@ CREATION_XML = (
 )
 
 
-class Recorder:
-    """Stands in for a builder class; every call lands in the shared event list."""
-
-    def __init__(self, kind, events, html):
-        self.kind, self.events, self.html = kind, events, html
-
-    def __call__(self, *args, **kwargs):
-        self.events.append((self.kind, args, kwargs))
-        return self
-
-    def __getattr__(self, method):
-        if method not in ("set_base_info", "add_details", "add_row", "add_head", "to_html"):
-            raise AttributeError(method)
-
-        def record(*args, **kwargs):
-            self.events.append((method, args, kwargs))
-            return self.html if method == "to_html" else None
-
-        return record
+BUILDER_METHODS = ("set_base_info", "add_details", "add_row", "add_head", "to_html")
 
 
 @pytest.fixture
@@ -66,13 +48,19 @@ def builders(fake, monkeypatch):
     """Recording builders as the module's gdata; `html` is what to_html returns."""
     html = object()
     kinds = ("ORVHTMLDetails", "ORVHTMLTable")
-    gdata = types.SimpleNamespace(**{kind: Recorder(kind, fake.events, html) for kind in kinds})
+    methods = {method: lambda *args, **kwargs: None for method in BUILDER_METHODS}
+    methods["to_html"] = lambda: html
+    gdata = types.SimpleNamespace(
+        **{kind: fakes.Recorder(kind, fake.events, None, dict(methods)) for kind in kinds}
+    )
     monkeypatch.setattr(drv, "gdata", gdata)
     return types.SimpleNamespace(html=html, events=fake.events)
 
 
 def builder_calls(events):
-    return [event for event in events if len(event) == 3]
+    """The builder events as (name, args, kwargs)."""
+    names = ("ORVHTMLDetails", "ORVHTMLTable", *BUILDER_METHODS)
+    return [(e[0], e[1], e[2] if len(e) == 3 else {}) for e in events if e[0] in names]
 
 
 def record_get_sel(monkeypatch, results=None):
@@ -145,7 +133,7 @@ def test_builder_and_selection_errors_propagate(fake, builders, monkeypatch):
     monkeypatch.setattr(drv.gdata, "ORVHTMLDetails", refuse)
     with pytest.raises(OverflowError, match="refused"):
         drv.Driver("GTiff")._repr_html_()
-    monkeypatch.setattr(Recorder, "add_row", refuse, raising=False)
+    monkeypatch.setitem(drv.gdata.ORVHTMLTable.methods, "add_row", refuse)
     with pytest.raises(OverflowError, match="refused"):
         stats._repr_html_()
     monkeypatch.setattr(base, "get_sel", refuse)

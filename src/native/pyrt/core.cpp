@@ -108,9 +108,8 @@ py::object get_attr(py::handle obj, py::handle name) {
 
 py::object get_attr_or_none(py::handle obj, py::handle name) {
   PyObject* result = nullptr;
-  if (PyObject_GetOptionalAttr(obj.ptr(), name.ptr(), &result) < 0) throw_current();
-  if (result == nullptr) return py::none();
-  return py::reinterpret_steal<py::object>(result);
+  py::object value = steal_found(PyObject_GetOptionalAttr(obj.ptr(), name.ptr(), &result), result);
+  return value ? value : py::none();
 }
 
 bool contains(py::handle container, py::handle key) {

@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <initializer_list>
-#include <new>
 #include <type_traits>
 #include <utility>
 
@@ -34,6 +33,15 @@ inline py::object steal_or_throw(PyObject* result) {
   return py::reinterpret_steal<py::object>(result);
 }
 
+// Takes ownership of what a C API call with an out parameter found: the call
+// returned -1 (error: throws), 0 (absent: a null object) or 1 (found).
+// `found` is taken by reference so that it is read after the call has set
+// it, whatever the order in which the arguments are evaluated.
+inline py::object steal_found(int status, PyObject* const& found) {
+  if (status < 0) throw_current();
+  return py::reinterpret_steal<py::object>(found);
+}
+
 // Interned str objects live as long as the process; the interpreter's intern
 // table owns them, so keeping a borrowed pointer is safe.
 PyObject* intern(const char* text);
@@ -45,24 +53,6 @@ PyObject* intern(const char* text);
     static PyObject* const interned = ::orv::pyrt::intern(text); \
     return ::pybind11::handle(interned);                         \
   }())
-
-// Keeps an object alive for the rest of the process without ever running its
-// destructor: module-level state that must outlive interpreter finalisation.
-template <class T>
-class NoDestructor {
- public:
-  template <class... Args>
-  explicit NoDestructor(Args&&... args) {
-    new (storage_) T(std::forward<Args>(args)...);
-  }
-  NoDestructor(const NoDestructor&) = delete;
-  NoDestructor& operator=(const NoDestructor&) = delete;
-  T& operator*() { return *reinterpret_cast<T*>(storage_); }
-  T* operator->() { return reinterpret_cast<T*>(storage_); }
-
- private:
-  alignas(T) unsigned char storage_[sizeof(T)];
-};
 
 // Calls `callable(*args)` through vectorcall.
 py::object call(py::handle callable, std::initializer_list<py::handle> args);

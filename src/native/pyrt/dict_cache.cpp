@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+#include "pyrt/no_destructor.hpp"
+
 namespace orv::pyrt {
 namespace {
 

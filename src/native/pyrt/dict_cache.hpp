@@ -5,7 +5,7 @@
 // costs a few comparisons.
 #pragma once
 
-#include "pyrt/core.hpp"
+#include <Python.h>
 
 namespace orv::pyrt {
 

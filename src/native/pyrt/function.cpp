@@ -6,6 +6,8 @@
 
 #include "pyrt/argerrors.hpp"
 #include "pyrt/dict_cache.hpp"
+#include "pyrt/module.hpp"
+#include "pyrt/no_destructor.hpp"
 #include "pyrt/trampoline.hpp"
 
 namespace orv::pyrt {
@@ -127,8 +129,14 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) {
   return 0;
 }
 
+// As for a Python function, __name__ and __qualname__ become the empty
+// string rather than null: a str subclass can be part of a cycle, and the
+// fields are read without checks everywhere else.
 int function_clear(PyObject* self) {
   FunctionObject* fn = as_function(self);
+  PyObject* empty = PyUnicode_New(0, 0);  // the immortal empty string; cannot fail
+  Py_SETREF(fn->name, Py_NewRef(empty));
+  Py_SETREF(fn->qualname, empty);
   Py_CLEAR(fn->module);
   Py_CLEAR(fn->doc);
   Py_CLEAR(fn->defaults);
@@ -291,21 +299,15 @@ py::object lookup_global(py::handle globals, py::handle name) {
   if (PyObject* cached = dict_cache_get(globals.ptr(), name.ptr())) {
     return py::reinterpret_borrow<py::object>(cached);
   }
-  PyObject* value = nullptr;
-  if (PyDict_GetItemRef(globals.ptr(), name.ptr(), &value) < 0) throw_current();
-  if (value != nullptr) {
-    dict_cache_put(globals.ptr(), name.ptr(), value, globals.ptr());
-    return py::reinterpret_steal<py::object>(value);
+  PyObject* found = nullptr;
+  py::object value = steal_found(PyDict_GetItemRef(globals.ptr(), name.ptr(), &found), found);
+  if (value) {
+    dict_cache_put(globals.ptr(), name.ptr(), value.ptr(), globals.ptr());
+    return value;
   }
-  PyObject* builtins = PyEval_GetFrameBuiltins();
-  if (builtins == nullptr) throw_current();
-  py::object builtins_owner = py::reinterpret_steal<py::object>(builtins);
-  if (PyMapping_GetOptionalItem(builtins, name.ptr(), &value) < 0) throw_current();
-  if (value != nullptr) {
-    dict_cache_put(globals.ptr(), name.ptr(), value, builtins);
-    return py::reinterpret_steal<py::object>(value);
-  }
-  raise(PyExc_NameError, "name '%U' is not defined", name.ptr());
+  Builtin builtin = find_builtin(name);
+  dict_cache_put(globals.ptr(), name.ptr(), builtin.value.ptr(), builtin.builtins.ptr());
+  return std::move(builtin.value);
 }
 
 // The collector clears a function caught in a reference cycle; a finalizer
@@ -314,6 +316,13 @@ static PyObject* globals_of(PyObject* function) {
   PyObject* globals = as_function(function)->globals;
   if (globals == nullptr) raise(PyExc_SystemError, "function globals were cleared");
   return globals;
+}
+
+void raise_package_error(const Call& call, py::handle class_name,
+                         std::initializer_list<py::handle> args,
+                         std::initializer_list<std::pair<py::handle, py::handle>> kwargs) {
+  py::object error_class = get_attr(call.global(PYRT_NAME("error")), class_name);
+  raise_object(call_kw(error_class, args, kwargs));
 }
 
 py::object Call::global(py::handle name) const {
@@ -350,16 +359,14 @@ py::object make_function(const FunctionSpec& spec, py::handle globals, const cha
   py::object doc = py::none();
   if (spec.doc != nullptr) doc = steal_or_throw(PyUnicode_FromString(spec.doc));
   // __module__ comes from the defining module's __name__, as for def.
-  py::object module = py::none();
   PyObject* module_name = nullptr;
-  if (PyDict_GetItemRef(globals.ptr(), PYRT_NAME("__name__").ptr(), &module_name) < 0)
-    throw_current();
-  if (module_name != nullptr) module = py::reinterpret_steal<py::object>(module_name);
+  py::object module = steal_found(
+      PyDict_GetItemRef(globals.ptr(), PYRT_NAME("__name__").ptr(), &module_name), module_name);
+  if (!module) module = py::none();
 
-  PyObject* raw = PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(type), 0);
-  if (raw == nullptr) throw_current();
-  py::object result = py::reinterpret_steal<py::object>(raw);
-  FunctionObject* fn = as_function(raw);
+  py::object result = steal_or_throw(PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(type), 0));
+  // Nothing below can fail: every field is set before the object is seen.
+  FunctionObject* fn = as_function(result.ptr());
   fn->vectorcall = function_vectorcall;
   fn->spec = &spec;
   fn->name = name.release().ptr();

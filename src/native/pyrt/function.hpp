@@ -61,6 +61,13 @@ class Call {
 py::object make_function(const FunctionSpec& spec, py::handle globals, const char* qualname_prefix,
                          py::handle defaults, py::handle class_cell);
 
+// raise error.<class_name>(*args, **kwargs): an exception class of the
+// package's `error` module, found through the module global `error` at call
+// time.
+[[noreturn]] void raise_package_error(
+    const Call& call, py::handle class_name, std::initializer_list<py::handle> args,
+    std::initializer_list<std::pair<py::handle, py::handle>> kwargs = {});
+
 // Module-level name lookup with the builtins as fallback.
 py::object lookup_global(py::handle globals, py::handle name);
 

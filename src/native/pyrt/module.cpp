@@ -1,5 +1,6 @@
 #include "pyrt/module.hpp"
 
+#include "pyrt/no_destructor.hpp"
 #include "pyrt/trampoline.hpp"
 
 namespace orv::pyrt {
@@ -64,12 +65,14 @@ PyModuleDef g_def = {
 };
 
 py::object import_name_from(py::handle module, py::handle name) {
+  // An attribute that raises AttributeError counts as absent.
   PyObject* value = nullptr;
-  if (PyObject_GetOptionalAttr(module.ptr(), name.ptr(), &value) < 0) {
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_current();
+  const int found = PyObject_GetOptionalAttr(module.ptr(), name.ptr(), &value);
+  if (found < 0 && PyErr_ExceptionMatches(PyExc_AttributeError)) {
     PyErr_Clear();
+  } else if (py::object attribute = steal_found(found, value)) {
+    return attribute;
   }
-  if (value != nullptr) return py::reinterpret_steal<py::object>(value);
   // The submodule of that name, when the import system has loaded it.
   PyObject* module_name =
       PyModule_Check(module.ptr()) ? PyModule_GetNameObject(module.ptr()) : nullptr;
@@ -113,15 +116,23 @@ void set_global(py::handle globals, const char* name, py::handle value) {
   if (PyDict_SetItem(globals.ptr(), intern(name), value.ptr()) < 0) throw_current();
 }
 
-py::object builtin(const char* name) {
-  PyObject* builtins = PyEval_GetFrameBuiltins();
-  if (builtins == nullptr) throw_current();
-  py::object owner = py::reinterpret_steal<py::object>(builtins);
-  py::handle key(intern(name));
-  PyObject* value = nullptr;
-  if (PyMapping_GetOptionalItem(builtins, key.ptr(), &value) < 0) throw_current();
-  if (value == nullptr) raise(PyExc_NameError, "name '%U' is not defined", key.ptr());
-  return py::reinterpret_steal<py::object>(value);
+std::vector<py::object> bind_services(py::handle globals, const char* module,
+                                      std::initializer_list<const char*> names) {
+  std::vector<py::object> services = import_from_sibling(globals, module, names);
+  std::size_t i = 0;
+  for (const char* name : names) set_global(globals, name, services[i++]);
+  return services;
 }
+
+Builtin find_builtin(py::handle name) {
+  Builtin found{steal_or_throw(PyEval_GetFrameBuiltins()), {}};
+  PyObject* value = nullptr;
+  found.value =
+      steal_found(PyMapping_GetOptionalItem(found.builtins.ptr(), name.ptr(), &value), value);
+  if (!found.value) raise(PyExc_NameError, "name '%U' is not defined", name.ptr());
+  return found;
+}
+
+py::object builtin(const char* name) { return find_builtin(py::handle(intern(name))).value; }
 
 }  // namespace orv::pyrt

@@ -33,4 +33,18 @@ void set_global(py::handle globals, const char* name, py::handle value);
 // A builtin by name, NameError "name '%U' is not defined" when missing.
 py::object builtin(const char* name);
 
+// The builtins of the current frame and `name` found in them; NameError
+// "name '%U' is not defined" when missing.
+struct Builtin {
+  py::object builtins;
+  py::object value;
+};
+Builtin find_builtin(py::handle name);
+
+// `from .<module> import <names>` bound under the same names in `globals`:
+// the services a module's import step takes from its package. Returns the
+// values in the order of `names`.
+std::vector<py::object> bind_services(py::handle globals, const char* module,
+                                      std::initializer_list<const char*> names);
+
 }  // namespace orv::pyrt

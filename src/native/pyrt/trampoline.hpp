@@ -11,7 +11,8 @@
 
 namespace orv::pyrt {
 
-// Restores the Python error for the exception in flight.
+// Restores the Python error for the exception in flight, chained onto any
+// error that is already pending.
 void restore_current_exception() noexcept;
 
 template <class Body>

@@ -1,5 +1,7 @@
 #include "geo/driver/common.hpp"
 
+#include "pyrt/no_destructor.hpp"
+
 namespace orv::geo {
 
 Builtins& builtins() {
@@ -33,19 +35,6 @@ py::object metadata_words(py::handle self, py::handle key) {
 
 void set_attr(py::handle self, py::handle name, py::handle value) {
   if (PyObject_SetAttr(self.ptr(), name.ptr(), value.ptr()) < 0) pyrt::throw_current();
-}
-
-void raise_format_error(const Call& call, py::handle message) {
-  py::object error_class =
-      pyrt::get_attr(call.global(PYRT_NAME("error")), PYRT_NAME("FormatError"));
-  pyrt::raise_object(pyrt::call(error_class, {message}));
-}
-
-void raise_format_error(const Call& call, py::handle errors, py::handle all_sels) {
-  py::object error_class =
-      pyrt::get_attr(call.global(PYRT_NAME("error")), PYRT_NAME("FormatError"));
-  pyrt::raise_object(pyrt::call_kw(
-      error_class, {}, {{PYRT_NAME("errors"), errors}, {PYRT_NAME("all_sels"), all_sels}}));
 }
 
 py::str quoted_message(py::handle value, const char* tail) {

@@ -1,6 +1,6 @@
 // Helpers shared by the members of the driver module: the builtins fixed at
 // import, the services looked up at call time, metadata reads and the
-// module's one exception.
+// message of the module's one exception, error.FormatError.
 #pragma once
 
 #include "pyrt/classdef.hpp"
@@ -37,12 +37,6 @@ inline py::object attr(py::handle self, py::handle name) { return pyrt::get_attr
 
 // Sets an instance attribute.
 void set_attr(py::handle self, py::handle name, py::handle value);
-
-// raise error.FormatError(message)
-[[noreturn]] void raise_format_error(const Call& call, py::handle message);
-
-// raise error.FormatError(errors=errors, all_sels=all_sels)
-[[noreturn]] void raise_format_error(const Call& call, py::handle errors, py::handle all_sels);
 
 // A new str: double quote, the text of `value`, double quote, `tail`.
 py::str quoted_message(py::handle value, const char* tail);

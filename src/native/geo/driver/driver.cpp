@@ -1,7 +1,8 @@
 // The Driver base class: the handle gatekeeper, construction from a name,
 // index, handle or another Driver, and the capability properties read from
 // the driver's metadata on every access.
-#include "geo/driver/driver.hpp"
+#include "geo/driver/gdal_direct.hpp"
+#include "geo/driver/members.hpp"
 
 namespace orv::geo {
 namespace {
@@ -15,24 +16,24 @@ bool repr_has_marker(py::handle obj) {
   return found != 0;
 }
 
-// _to_driver_shadow_(data, allow_error=True)
+// _to_driver_shadow_(candidate, False)
 py::object shadow_of(const Call& call, py::handle candidate) {
   return pyrt::call(call.global(PYRT_NAME("_to_driver_shadow_")), {candidate, py::bool_(false)});
 }
 
-}  // namespace
-
+// _to_driver_shadow_(data, allow_error=True)
 py::object to_driver_shadow(const Call& call) {
   py::object data = py::reinterpret_borrow<py::object>(call.arg(0));
   if (pyrt::is_instance(data, call.global(PYRT_NAME("Driver")))) {
     data = attr(data, PYRT_NAME("_driver"));
   }
-  if (repr_has_marker(data)) return data;
+  if (direct::is_driver_proxy(data) || repr_has_marker(data)) return data;
   py::object inner = pyrt::get_attr_or_none(data, PYRT_NAME("this"));
   if (pyrt::truthy(inner) && repr_has_marker(inner)) return inner;
   if (pyrt::truthy(call.arg(1))) return py::none();
-  raise_format_error(call, pyrt::concat({PYRT_NAME("Driver("), pyrt::text_of(data),
-                                         PYRT_NAME(") is incorrect!")}));
+  pyrt::raise_package_error(
+      call, PYRT_NAME("FormatError"),
+      {pyrt::concat({PYRT_NAME("Driver("), pyrt::text_of(data), PYRT_NAME(") is incorrect!")})});
 }
 
 py::object driver_init(const Call& call) {
@@ -73,8 +74,11 @@ py::object driver_str(const Call& call) {
 }
 
 py::object get_metadata_item(const Call& call) {
-  py::object getter = pyrt::get_attr(gdal(call), PYRT_NAME("MajorObject_GetMetadataItem"));
-  py::object value = pyrt::call(getter, {attr(call.arg(0), PYRT_NAME("_driver")), call.arg(1)});
+  py::object binding = gdal(call);
+  py::object getter = pyrt::get_attr(binding, PYRT_NAME("MajorObject_GetMetadataItem"));
+  py::object handle = attr(call.arg(0), PYRT_NAME("_driver"));
+  py::object value = direct::metadata_item(binding, getter, handle, call.arg(1));
+  if (!value) value = pyrt::call(getter, {handle, call.arg(1)});
   if (pyrt::truthy(value)) return value;
   return py::reinterpret_borrow<py::object>(PYRT_NAME(""));
 }
@@ -121,8 +125,65 @@ py::object long_name(const Call& call) {
 }
 
 py::object name(const Call& call) {
-  py::object getter = pyrt::get_attr(gdal(call), PYRT_NAME("Driver_ShortName_get"));
-  return pyrt::call(getter, {attr(call.arg(0), PYRT_NAME("_driver"))});
+  py::object binding = gdal(call);
+  py::object getter = pyrt::get_attr(binding, PYRT_NAME("Driver_ShortName_get"));
+  py::object handle = attr(call.arg(0), PYRT_NAME("_driver"));
+  if (py::object value = direct::short_name(binding, getter, handle)) return value;
+  return pyrt::call(getter, {handle});
+}
+
+constexpr const char* kInitDoc = R"(
+        Create a Dataset object!
+
+        Parameters
+        ----------
+        name: str.
+            A driver name.
+
+        )";
+
+}  // namespace
+
+const pyrt::FunctionSpec kToDriverShadow = {
+    "_to_driver_shadow_", {"data", "allow_error"}, nullptr, to_driver_shadow};
+
+const pyrt::ClassSpec& driver_class() {
+  using pyrt::Method;
+  using pyrt::Property;
+  static const pyrt::ClassSpec spec = {
+      "Driver",
+      "A orv Driver object.",
+      {},
+      {
+          Method("__init__", {"self", "name"}, kInitDoc, driver_init),
+          Method("__repr__", {"self"}, nullptr, driver_repr),
+          Method("__str__", {"self"}, nullptr, driver_str),
+          Method("_get_metadata_item_", {"self", "psz"}, nullptr, get_metadata_item),
+          kDriverReprHtml,
+          kSetCreationOptionsInfo,
+          kSetOpenOptionsInfo,
+          kSetOpts,
+          Property("category", "Driver category. --> str", category),
+          Property("creatable", "Whether the target drive supports creation. --> bool", creatable),
+          kCreationOptions,
+          kCreationOptionsInfo,
+          Property("extension", "Driver extension. --> str", extension),
+          Property("extensions", "Driver extensions. --> list", extensions),
+          Property("is_raster", "Is a raster driver. --> bool", is_raster),
+          Property("is_vector", "Is a vector driver. --> bool", is_vector),
+          Property("long_name", "Driver long name. --> str", long_name),
+          Property("name", "Driver name. --> str", name),
+          kOpen,
+          kOpenOptions,
+          kOpenOptionsInfo,
+          kSetCreationOptions,
+          kSetOpenOptions,
+          Property("updatable", "Whether the target driver can be modified/updated. --> bool",
+                   updatable),
+          Property("virtualio", "Whether the raster driver supports virtual dataset. --> bool",
+                   virtualio),
+      }};
+  return spec;
 }
 
 }  // namespace orv::geo

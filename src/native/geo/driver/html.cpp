@@ -1,54 +1,14 @@
 // The notebook views. Neither writes markup: they collect plain values in a
 // fixed order and layout for gdata.ORVHTMLDetails / gdata.ORVHTMLTable and
 // return the builder's to_html() unchanged.
-#include "geo/driver/html.hpp"
-
 #include <utility>
 
+#include "geo/driver/members.hpp"
 #include "pyrt/module.hpp"
+#include "pyrt/unpack.hpp"
 
 namespace orv::geo {
 namespace {
-
-using Pair = std::pair<py::object, py::object>;
-
-[[noreturn]] void raise_too_many_values() {
-  pyrt::raise(PyExc_ValueError, "too many values to unpack (expected %zd)", Py_ssize_t{2});
-}
-
-[[noreturn]] void raise_need_more_values(Py_ssize_t got) {
-  pyrt::raise(PyExc_ValueError, "need more than %zd value%.1s to unpack", got, got == 1 ? "" : "s");
-}
-
-// `first, second = value`: exactly two items, or ValueError with the
-// unpacking message for the count seen.
-Pair unpack_pair(py::handle value) {
-  PyObject* obj = value.ptr();
-  if (PyTuple_CheckExact(obj) || PyList_CheckExact(obj)) {
-    const Py_ssize_t size = PySequence_Fast_GET_SIZE(obj);
-    if (size > 2) raise_too_many_values();
-    if (size < 2) raise_need_more_values(size);
-    PyObject** items = PySequence_Fast_ITEMS(obj);
-    return {py::reinterpret_borrow<py::object>(items[0]),
-            py::reinterpret_borrow<py::object>(items[1])};
-  }
-  py::object iterator = pyrt::steal_or_throw(PyObject_GetIter(obj));
-  py::object items[2];
-  for (Py_ssize_t i = 0; i < 2; ++i) {
-    PyObject* item = PyIter_Next(iterator.ptr());
-    if (item == nullptr) {
-      if (PyErr_Occurred()) pyrt::throw_current();
-      raise_need_more_values(i);
-    }
-    items[i] = py::reinterpret_steal<py::object>(item);
-  }
-  if (PyObject* extra = PyIter_Next(iterator.ptr())) {
-    Py_DECREF(extra);
-    raise_too_many_values();
-  }
-  if (PyErr_Occurred()) pyrt::throw_current();
-  return {std::move(items[0]), std::move(items[1])};
-}
 
 py::object item_at(py::handle sequence, Py_ssize_t index) {
   py::object key = pyrt::steal_or_throw(PyLong_FromSsize_t(index));
@@ -129,8 +89,6 @@ void set_items(const RegistryView& view, py::handle sel_fid_range) {
   add_rows(view, tail);
 }
 
-}  // namespace
-
 py::object driver_repr_html(const Call& call) {
   py::handle self = call.arg(0);
   py::object gdata = call.global(PYRT_NAME("gdata"));
@@ -163,9 +121,11 @@ py::object statistics_repr_html(const Call& call) {
 
   py::object max_shape =
       pyrt::get_attr(call.global(PYRT_NAME("env")), PYRT_NAME("JupyterShowMaxShape"));
-  auto [max_rows, max_cols] = unpack_pair(max_shape);
-  py::object sel_fid_range = unpack_pair(pyrt::call(get_sel, {ft_count, max_rows})).first;
-  auto [sel_fields_range, l_fields] = unpack_pair(pyrt::call(get_sel, {field_count, max_cols}));
+  auto [max_rows, max_cols] = pyrt::unpack_pair_need_more_values(max_shape);
+  py::object sel_fid_range =
+      pyrt::unpack_pair_need_more_values(pyrt::call(get_sel, {ft_count, max_rows})).first;
+  auto [sel_fields_range, l_fields] =
+      pyrt::unpack_pair_need_more_values(pyrt::call(get_sel, {field_count, max_cols}));
 
   RegistryView view{self, {}, l_fields, pyrt::steal_or_throw(PyLong_FromLong(1))};
   py::object gdata = call.global(PYRT_NAME("gdata"));
@@ -190,5 +150,12 @@ py::object statistics_repr_html(const Call& call) {
   pyrt::call_method(view.table, PYRT_NAME("add_head"), {header});
   return pyrt::call_method(view.table, PYRT_NAME("to_html"), {});
 }
+
+}  // namespace
+
+const pyrt::MemberSpec kDriverReprHtml =
+    pyrt::Method("_repr_html_", {"self"}, nullptr, driver_repr_html);
+const pyrt::MemberSpec kStatisticsReprHtml =
+    pyrt::Method("_repr_html_", {"self"}, "HTML style for Jupyter NoteBook.", statistics_repr_html);
 
 }  // namespace orv::geo

@@ -2,8 +2,8 @@
 // creates the module functions and the classes in definition order.
 #include "pyrt/module.hpp"
 
-#include "geo/driver/classes.hpp"
-#include "geo/driver/common.hpp"
+#include "geo/driver/gdal_direct.hpp"
+#include "geo/driver/members.hpp"
 
 namespace orv::geo {
 namespace {
@@ -18,9 +18,8 @@ void exec_driver(py::handle, py::handle globals) {
 
   static const std::initializer_list<const char*> kServices = {
       "error", "gdata", "dtypes", "call_gdal_fun", "xet", "env", "mem_temp_path", "_gdal"};
-  std::vector<py::object> services = pyrt::import_from_sibling(globals, "base", kServices);
-  std::size_t i = 0;
-  for (const char* name : kServices) pyrt::set_global(globals, name, services[i++]);
+  // `_gdal` comes last: the direct path checks it against the library.
+  direct::bind(pyrt::bind_services(globals, "base", kServices).back());
 
   pyrt::set_global(globals, "_to_driver_shadow_",
                    pyrt::make_function(kToDriverShadow, globals, nullptr, true_default(), {}));

@@ -2,7 +2,8 @@
 // option-info map (option name -> record of the XML attributes, "value" for
 // the admissible values, "current" for the chosen one). A map is parsed from
 // the driver's metadata on first use and kept while it is non-empty.
-#include "geo/driver/options.hpp"
+#include "geo/driver/members.hpp"
+#include "pyrt/unpack.hpp"
 
 namespace orv::geo {
 namespace {
@@ -11,18 +12,6 @@ using pyrt::contains;
 using pyrt::for_each;
 using pyrt::get_item;
 using pyrt::set_item;
-
-// `key, value = pair` with the interpreter's unpacking errors.
-std::pair<py::object, py::object> unpack_pair(py::handle pair) {
-  py::object items = pyrt::steal_or_throw(PySequence_Tuple(pair.ptr()));
-  const Py_ssize_t size = PyTuple_GET_SIZE(items.ptr());
-  if (size < 2) {
-    pyrt::raise(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", size);
-  }
-  if (size > 2) pyrt::raise(PyExc_ValueError, "too many values to unpack (expected 2)");
-  return {py::reinterpret_borrow<py::object>(PyTuple_GET_ITEM(items.ptr(), 0)),
-          py::reinterpret_borrow<py::object>(PyTuple_GET_ITEM(items.ptr(), 1))};
-}
 
 // `mapping.get(key, {})`.
 py::object get_or_empty(py::handle mapping, py::handle key) {
@@ -74,7 +63,7 @@ py::object parse_option_list(const Call& call, py::handle self, py::handle key) 
 py::object chosen_values(py::handle info) {
   py::dict chosen;
   for_each(pyrt::call_method(info, PYRT_NAME("items"), {}), [&](py::handle pair) {
-    auto [name, record] = unpack_pair(pair);
+    auto [name, record] = pyrt::unpack_pair_not_enough_values(pair);
     if (contains(record, PYRT_NAME("current"))) {
       set_item(chosen, name, get_item(record, PYRT_NAME("current")));
     }
@@ -94,8 +83,6 @@ py::object set_options_on(const Call& call, py::handle info_property) {
 py::object options_info(py::handle self, py::handle method, py::handle raster) {
   return pyrt::call_method(self, method, {raster});
 }
-
-}  // namespace
 
 py::object read_xml_to_dict(const Call& call) {
   py::handle text = call.arg(0);
@@ -126,7 +113,7 @@ py::object set_creation_options_info(const Call& call) {
   py::object driver_defaults = get_or_empty(source.defaults, attr(self, PYRT_NAME("name")));
   // Defaults for options the driver does not list are skipped.
   for_each(pyrt::call_method(driver_defaults, PYRT_NAME("items"), {}), [&](py::handle pair) {
-    auto [name, value] = unpack_pair(pair);
+    auto [name, value] = pyrt::unpack_pair_not_enough_values(pair);
     if (contains(options, name)) set_item(get_item(options, name), PYRT_NAME("current"), value);
   });
   return options;
@@ -152,7 +139,10 @@ py::object set_opts(const Call& call) {
   for_each(kwargs, [&](py::handle name) {
     if (!contains(opts, name)) unknown.append(name);
   });
-  if (PyList_GET_SIZE(unknown.ptr()) != 0) raise_format_error(call, unknown, opts);
+  if (PyList_GET_SIZE(unknown.ptr()) != 0) {
+    pyrt::raise_package_error(call, PYRT_NAME("FormatError"), {},
+                              {{PYRT_NAME("errors"), unknown}, {PYRT_NAME("all_sels"), opts}});
+  }
   PyObject* name = nullptr;
   PyObject* value = nullptr;
   Py_ssize_t pos = 0;
@@ -203,5 +193,47 @@ py::object vector_creation_options_info(const Call& call) {
 py::object vector_open_options_info(const Call& call) {
   return options_info(call.arg(0), PYRT_NAME("_set_open_options_info_"), py::bool_(false));
 }
+
+py::object none_default() { return py::make_tuple(py::none()); }
+
+}  // namespace
+
+using pyrt::Method;
+using pyrt::MethodKw;
+using pyrt::Property;
+
+const pyrt::FunctionSpec kReadXmlToDict = {
+    "read_xml_to_dict", {"xlm_str"}, nullptr, read_xml_to_dict};
+
+const pyrt::MemberSpec kSetCreationOptionsInfo =
+    Method("_set_creation_options_info_", {"self", "raster"}, "creation options. --> list",
+           set_creation_options_info, none_default);
+const pyrt::MemberSpec kSetOpenOptionsInfo =
+    Method("_set_open_options_info_", {"self", "raster"}, "open options. --> list",
+           set_open_options_info, none_default);
+const pyrt::MemberSpec kSetOpts =
+    MethodKw("_set_opts_", {"self", "opts"}, "kwargs", nullptr, set_opts);
+const pyrt::MemberSpec kCreationOptions =
+    Property("creation_options", "Creation options. --> dict", creation_options);
+const pyrt::MemberSpec kCreationOptionsInfo =
+    Property("creation_options_info", "Creation options info. --> list", creation_options_info);
+const pyrt::MemberSpec kOpenOptions =
+    Property("open_options", "Open options. --> dict", open_options);
+const pyrt::MemberSpec kOpenOptionsInfo =
+    Property("open_options_info", "Open options info. --> list", open_options_info);
+const pyrt::MemberSpec kSetCreationOptions =
+    MethodKw("set_creation_options", {"self"}, "kwargs",
+             "Set create options! For more, see ~.creation_options_info!", set_creation_options);
+const pyrt::MemberSpec kSetOpenOptions =
+    MethodKw("set_open_options", {"self"}, "kwargs",
+             "Set open options! For more, see ~.open_options_info!", set_open_options);
+const pyrt::MemberSpec kRasterCreationOptionsInfo =
+    Property("creation_options_info", "creation options. --> list", raster_creation_options_info);
+const pyrt::MemberSpec kRasterOpenOptionsInfo =
+    Property("open_options_info", "open options. --> list", raster_open_options_info);
+const pyrt::MemberSpec kVectorCreationOptionsInfo =
+    Property("creation_options_info", "creation options. --> list", vector_creation_options_info);
+const pyrt::MemberSpec kVectorOpenOptionsInfo =
+    Property("open_options_info", "open options. --> list", vector_open_options_info);
 
 }  // namespace orv::geo

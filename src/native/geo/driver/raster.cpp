@@ -1,17 +1,16 @@
 // RasterDriver: a Driver that insists on raster capability and creates
 // raster datasets with the chosen creation options.
-#include "geo/driver/raster.hpp"
-
+#include "geo/driver/members.hpp"
 #include "pyrt/module.hpp"
 
 namespace orv::geo {
 namespace {
 
-// Parameter slots of create and _create_: self, out_dst, bands, ysize,
-// xsize, dtype.
-enum Slot : std::size_t { kSelf, kOutDst, kBands, kYSize, kXSize, kDType };
-
-}  // namespace
+// create and _create_ take (self, out_dst, bands, ysize, xsize, dtype='Float32').
+enum CreateSlot : std::size_t { kSelf, kOutDst, kBands, kYSize, kXSize, kDType };
+const std::vector<const char*> kCreateParams = {"self",  "out_dst", "bands",
+                                                "ysize", "xsize",   "dtype"};
+py::object float32_default() { return py::make_tuple(py::str("Float32")); }
 
 py::object raster_init(const Call& call) {
   py::handle self = call.arg(kSelf);
@@ -19,7 +18,8 @@ py::object raster_init(const Call& call) {
   py::object parent = pyrt::call(builtins().super, {call.class_cell(), self});
   pyrt::call_method(parent, PYRT_NAME("__init__"), {name});
   if (!pyrt::truthy(attr(self, PYRT_NAME("is_raster")))) {
-    raise_format_error(call, quoted_message(name, " is not a raster driver!"));
+    pyrt::raise_package_error(call, PYRT_NAME("FormatError"),
+                              {quoted_message(name, " is not a raster driver!")});
   }
   return py::none();
 }
@@ -91,6 +91,77 @@ py::object raster_transformable(const Call& call) {
   py::object copy = attr(self, PYRT_NAME("copyable"));
   py::object create = attr(self, PYRT_NAME("creatable"));
   return pyrt::steal_or_throw(PyNumber_Or(copy.ptr(), create.ptr()));
+}
+
+py::object gtiff_default() { return py::make_tuple(py::str("GTiff")); }
+
+constexpr const char* kInitDoc = R"(
+        Create a raster driver object.
+
+        **Optional
+        ----------
+        name = str. Default 'GTiff'.
+            A raster driver name.
+        )";
+
+constexpr const char* kCreateDoc = R"(
+        Create a new Dataset with this driver.
+
+        Parameters
+        ----------
+        out_dst: str.
+            Path of the dataset to create. None for memory.
+
+        xsize: int.
+            Width of created raster in pixels. 
+
+        ysize: int.
+            Height of created raster in pixels. 
+
+        bands: int.
+            Number of bands. 
+
+        **Optional
+        ----------
+        dtype: int. str or RaterDataType, default = 'Float32'.
+            Raster data type. Set to `dtypes.RaterDataType` for raster datasets.
+
+        Returns
+        -------
+        Dataset    
+
+        )";
+
+}  // namespace
+
+const pyrt::ClassSpec& raster_class() {
+  using pyrt::Method;
+  using pyrt::Property;
+  static const pyrt::ClassSpec spec = {
+      "RasterDriver",
+      "Raster driver object.",
+      {"Driver"},
+      {
+          Method("__init__", {"self", "name"}, kInitDoc, raster_init, gtiff_default),
+          Method("_create_", kCreateParams, nullptr, raster_create_dataset, float32_default),
+          Property("category", "Driver category. --> str", raster_category),
+          Property("compress_modes",
+                   "The compression methods supported by the raster driver.--> list",
+                   compress_modes),
+          Property("coordinate_epoch",
+                   "Whether the raster driver supports georeferencing. --> bool", coordinate_epoch),
+          Property("copyable", "Whether the target drive supports copy. --> bool", copyable),
+          Method("create", kCreateParams, kCreateDoc, raster_create, float32_default),
+          Property("creation_dtypes", "Supported data storage types.--> list", creation_dtypes),
+          kRasterCreationOptionsInfo,
+          kRasterOpenOptionsInfo,
+          Property("sub_datasets", "Whether the raster driver supports sub dataset. --> bool",
+                   sub_datasets),
+          Property("transformable", "Whether the raster driver supports transformable. --> bool",
+                   raster_transformable),
+      },
+      true};
+  return spec;
 }
 
 }  // namespace orv::geo

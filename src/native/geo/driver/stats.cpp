@@ -1,6 +1,7 @@
 // DriveStatistics: the driver list is built once from the registry; lookups
 // and filters read the Driver properties afresh on every access.
-#include "geo/driver/stats.hpp"
+#include "geo/driver/gdal_direct.hpp"
+#include "geo/driver/members.hpp"
 
 namespace orv::geo {
 namespace {
@@ -29,12 +30,13 @@ bool category_names(py::handle driver, py::handle kind) {
   return found != 0;
 }
 
-}  // namespace
-
 py::object statistics_init(const Call& call) {
   py::handle self = call.arg(0);
   set_attr(self, PYRT_NAME("_drivers"), py::list());
-  py::object count = pyrt::call(pyrt::get_attr(gdal(call), PYRT_NAME("GetDriverCount")), {});
+  py::object binding = gdal(call);
+  py::object counter = pyrt::get_attr(binding, PYRT_NAME("GetDriverCount"));
+  py::object count = direct::driver_count(binding, counter);
+  if (!count) count = pyrt::call(counter, {});
   pyrt::for_each(pyrt::call(builtins().range, {count}), [&](const py::object& index) {
     py::object driver = pyrt::call(call.global(PYRT_NAME("Driver")), {index});
     pyrt::call_method(drivers_of(self), PYRT_NAME("append"), {driver});
@@ -61,7 +63,8 @@ py::object statistics_getitem(const Call& call) {
     return true;
   });
   if (found) return found;
-  raise_format_error(call, quoted_message(indices, " is not a driver!"));
+  pyrt::raise_package_error(call, PYRT_NAME("FormatError"),
+                            {quoted_message(indices, " is not a driver!")});
 }
 
 py::object statistics_len(const Call& call) {
@@ -94,6 +97,34 @@ py::object statistics_vectors(const Call& call) {
 py::object statistics_virtualios(const Call& call) {
   return drivers_where(call.arg(0),
                        [](py::handle d) { return has_flag(d, PYRT_NAME("virtualio")); });
+}
+
+}  // namespace
+
+const pyrt::ClassSpec& statistics_class() {
+  using pyrt::Method;
+  using pyrt::Property;
+  static const pyrt::ClassSpec spec = {
+      "DriveStatistics",
+      "Drive statistics object.",
+      {},
+      {
+          Method("__init__", {"self"}, nullptr, statistics_init),
+          Method("__getitem__", {"self", "indices"}, nullptr, statistics_getitem),
+          Method("__len__", {"self"}, nullptr, statistics_len),
+          kStatisticsReprHtml,
+          Property("creatables", "List of supported drivers that can be created. --> list",
+                   statistics_creatables),
+          Property("rasters", "List of supported drivers that can be raster. --> list",
+                   statistics_rasters),
+          Property("updatables", "List of supported drivers that can be updatables. --> list",
+                   statistics_updatables),
+          Property("vectors", "List of supported drivers that can be vector. --> list",
+                   statistics_vectors),
+          Property("virtualios", "List of supported drivers that can be virtualios. --> list",
+                   statistics_virtualios),
+      }};
+  return spec;
 }
 
 }  // namespace orv::geo

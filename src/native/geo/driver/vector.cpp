@@ -1,10 +1,10 @@
 // VectorDriver: a Driver that insists on vector capability and creates empty
 // vector datasets.
-#include "geo/driver/vector.hpp"
-
+#include "geo/driver/members.hpp"
 #include "pyrt/module.hpp"
 
 namespace orv::geo {
+namespace {
 
 py::object vector_init(const Call& call) {
   py::handle self = call.arg(0);
@@ -12,7 +12,8 @@ py::object vector_init(const Call& call) {
   py::object parent = pyrt::call(builtins().super, {call.class_cell(), self});
   pyrt::call_method(parent, PYRT_NAME("__init__"), {name});
   if (!pyrt::truthy(attr(self, PYRT_NAME("is_vector")))) {
-    raise_format_error(call, quoted_message(name, " is not a vector driver!"));
+    pyrt::raise_package_error(call, PYRT_NAME("FormatError"),
+                              {quoted_message(name, " is not a vector driver!")});
   }
   return py::none();
 }
@@ -67,6 +68,60 @@ py::object sql_dialects(const Call& call) {
 
 py::object vector_transformable(const Call& call) {
   return attr(call.arg(0), PYRT_NAME("creatable"));
+}
+
+py::object shapefile_default() { return py::make_tuple(py::str("ESRI Shapefile")); }
+
+constexpr const char* kInitDoc = R"(
+        Create a vector driver object.
+
+        **Optional
+        ----------
+        name = str. Default 'ESRI Shapefile'.
+            A vector driver.
+        )";
+
+constexpr const char* kCreateDoc = R"(
+        Create a new GeoDatabase with this driver.
+
+        Parameters
+        ----------
+        out_dst: str.
+            Path of the geo database to create. None for memory.
+
+        Returns
+        -------
+        GeoDatabase    
+
+        )";
+
+}  // namespace
+
+const pyrt::ClassSpec& vector_class() {
+  using pyrt::Method;
+  using pyrt::Property;
+  static const pyrt::ClassSpec spec = {
+      "VectorDriver",
+      "Vector driver object.",
+      {"Driver"},
+      {
+          Method("__init__", {"self", "name"}, kInitDoc, vector_init, shapefile_default),
+          Method("_create_", {"self", "out_dst"}, nullptr, vector_create_dataset),
+          Property("category", "Driver category. --> str", vector_category),
+          Method("create", {"self", "out_dst"}, kCreateDoc, vector_create),
+          Property("creation_ftypes", "Supported field storage types.--> list", creation_ftypes),
+          kVectorCreationOptionsInfo,
+          Property("dimension", "Get the dimension vector driver. --> str", dimension),
+          Property("multi_layers", "Whether the vector driver supports multi layers. --> bool",
+                   multi_layers),
+          kVectorOpenOptionsInfo,
+          Property("sql_dialects", "The vector driver support's sql dialects. --> list",
+                   sql_dialects),
+          Property("transformable", "Whether the vector driver supports transformable. --> bool",
+                   vector_transformable),
+      },
+      true};
+  return spec;
 }
 
 }  // namespace orv::geo

@@ -12,9 +12,7 @@ void exec_core(py::handle, py::handle globals) {
   static const std::initializer_list<const char*> kServices = {
       "np",       "error", "init_points", "to_numeric_array", "spatial", "great_circle_distance",
       "variogram"};
-  std::vector<py::object> services = pyrt::import_from_sibling(globals, "", kServices);
-  std::size_t i = 0;
-  for (const char* name : kServices) pyrt::set_global(globals, name, services[i++]);
+  pyrt::bind_services(globals, "", kServices);
 
   pyrt::set_global(globals, "DEFAULT_PARAMETERS", make_default_parameters());
   for (const pyrt::FunctionSpec* spec :

@@ -1,5 +1,7 @@
 #include "krige/core/pair_sources.hpp"
 
+#include "pyrt/no_destructor.hpp"
+
 namespace orv::krige {
 namespace {
 

@@ -1,0 +1,106 @@
+"""The direct path to the GDAL library gives what the binding's wrappers give.
+
+The real `_gdal` takes the direct path; a namespace holding the very same functions is
+another object, so the facade calls the binding through it: the two runs compare the paths
+side by side on the real registry.
+"""
+
+import types
+
+import pytest
+from osgeo import _gdal, gdal
+
+from orv._algos.geo import driver as drv
+
+PROPERTIES = (
+    "name", "long_name", "category", "extension", "extensions", "is_raster", "is_vector",
+    "creatable", "updatable", "virtualio",
+)  # fmt: skip
+# Every metadata key the facade reads, and one no driver has.
+KEYS = (
+    "DCAP_RASTER", "DCAP_VECTOR", "DCAP_CREATE", "DCAP_UPDATE", "DCAP_VIRTUALIO",
+    "DCAP_CREATECOPY", "DCAP_COORDINATE_EPOCH", "DCAP_Z_GEOMETRIES",
+    "DCAP_MEASURED_GEOMETRIES", "DCAP_MULTIPLE_VECTOR_LAYERS", "DMD_EXTENSION",
+    "DMD_EXTENSIONS", "DMD_LONGNAME", "DMD_CREATIONDATATYPES", "DMD_CREATIONFIELDDATATYPES",
+    "DMD_SUBDATASETS", "SQL_DIALECTS", "DMD_CREATIONOPTIONLIST",
+    "DS_LAYER_CREATIONOPTIONLIST", "DMD_OPENOPTIONLIST", "NO_SUCH_KEY",
+)  # fmt: skip
+# Keys the binding converts or rejects itself.
+ODD_KEYS = ("DMD_LONGNAME\0tail", "DMD_LONGNAMÉ", "\udc80", b"DMD_LONGNAME", None, 3)
+
+
+def outcome(function, *args):
+    try:
+        value = function(*args)
+    except Exception as exc:  # the exception is part of the result compared
+        return ("raised", type(exc), str(exc))
+    return (type(value), value)
+
+
+def sweep():
+    stats = drv.DriveStatistics()
+    rows = [[outcome(getattr, d, p) for p in PROPERTIES] for d in stats]
+    items = [[outcome(d._get_metadata_item_, k) for k in KEYS + ODD_KEYS] for d in stats]
+    return rows, items
+
+
+@pytest.fixture
+def via_binding(monkeypatch):
+    def use():
+        monkeypatch.setattr(drv, "_gdal", types.SimpleNamespace(**vars(_gdal)))
+
+    return use
+
+
+def test_whole_registry_same_on_both_paths(via_binding):
+    direct = sweep()
+    via_binding()
+    assert sweep() == direct
+    assert len(direct[0]) == _gdal.GetDriverCount()
+
+
+@pytest.mark.parametrize("handle", [None, object(), "GTiff", _gdal.GetDriver(0).this.__class__])
+def test_foreign_handles_give_the_binding_errors(via_binding, handle):
+    d = drv.Driver(0)
+    d._driver = handle
+    direct = [outcome(getattr, d, p) for p in PROPERTIES]
+    via_binding()
+    assert [outcome(getattr, d, p) for p in PROPERTIES] == direct
+
+
+@pytest.mark.parametrize("name", ["MajorObject_GetMetadataItem", "Driver_ShortName_get"])
+def test_rebound_binding_function_is_called(monkeypatch, name):
+    calls = []
+    original = getattr(_gdal, name)
+    monkeypatch.setattr(_gdal, name, lambda *args: calls.append(args) or original(*args))
+    d = drv.Driver("GTiff")
+    assert (d.name, d.long_name) == ("GTiff", "GeoTIFF") and calls
+
+
+def test_handle_repr_is_asked_when_it_may_differ(monkeypatch):
+    handle = _gdal.GetDriver(0)
+    assert drv._to_driver_shadow_(handle) is handle
+    handle.__repr__ = lambda: "overridden"
+    assert drv._to_driver_shadow_(handle) is handle.this
+    fresh = _gdal.GetDriver(0)
+    monkeypatch.setattr(gdal.Driver, "__repr__", lambda self: "changed")
+    assert drv._to_driver_shadow_(fresh) is fresh.this
+
+
+@pytest.mark.parametrize("uses_exceptions", [False, True])
+def test_pending_error_left_as_the_binding_leaves_it(uses_exceptions):
+    d = drv.Driver("GTiff")
+    before = gdal.GetUseExceptions()
+    gdal.PushErrorHandler("CPLQuietErrorHandler")
+    (gdal.UseExceptions if uses_exceptions else gdal.DontUseExceptions)()
+    try:
+        states = []
+        for read in (lambda: _gdal.MajorObject_GetMetadataItem(d._driver, "DCAP_RASTER"),
+                     lambda: d.is_raster):  # fmt: skip
+            gdal.Error(gdal.CE_Warning, 1, "pending")
+            read()
+            states.append(gdal.GetLastErrorMsg())
+    finally:
+        (gdal.UseExceptions if before else gdal.DontUseExceptions)()
+        gdal.PopErrorHandler()
+    assert states[0] == ("" if uses_exceptions else "pending") and states[1] == states[0]
