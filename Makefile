@@ -26,6 +26,7 @@ test-asan: setup
 bench: install
 	$(PY) benchmarks/bench_krige.py
 	$(PY) benchmarks/bench_registry.py
+	$(PY) benchmarks/bench_distributed.py
 
 lint: setup
 	.venv/bin/ruff check src tests benchmarks examples
