@@ -1,0 +1,65 @@
+// The loops of one instruction-set path; included by one translation unit
+// per path with ORV_ISA_PATH naming the path, and compiled with its flags.
+#include "krige/kernel/row_kernels.hpp"
+
+namespace orv::krige::isa {
+namespace ORV_ISA_PATH {
+namespace {
+
+void squared_distances(const double* origin, const double* column, std::size_t stride,
+                       std::size_t dims, std::size_t count, double* __restrict out) {
+  if (dims == 0) {
+    for (std::size_t t = 0; t < count; ++t) out[t] = 0.0;
+    return;
+  }
+  const double* __restrict first = column;
+  const double o0 = origin[0];
+  for (std::size_t t = 0; t < count; ++t) {
+    const double diff = first[t] - o0;
+    out[t] = diff * diff;
+  }
+  for (std::size_t c = 1; c < dims; ++c) {
+    const double* __restrict next = column + c * stride;
+    const double o = origin[c];
+    for (std::size_t t = 0; t < count; ++t) {
+      const double diff = next[t] - o;
+      out[t] += diff * diff;
+    }
+  }
+}
+
+void square_roots(double* __restrict values, std::size_t count) {
+  for (std::size_t t = 0; t < count; ++t) values[t] = std::sqrt(values[t]);
+}
+
+void half_squared_differences(double value, const double* __restrict others, std::size_t count,
+                              double* __restrict out) {
+  for (std::size_t t = 0; t < count; ++t) {
+    const double diff = others[t] - value;
+    out[t] = 0.5 * (diff * diff);
+  }
+}
+
+void great_circle(const GeoPoint& a, const GeoRun& run, std::size_t count,
+                  double* __restrict out) {
+  const GeoPoint p = a;
+  const double* __restrict sin_half_lat = run.sin_half_lat;
+  const double* __restrict cos_half_lat = run.cos_half_lat;
+  const double* __restrict sin_half_lon = run.sin_half_lon;
+  const double* __restrict cos_half_lon = run.cos_half_lon;
+  const double* __restrict cos_lat = run.cos_lat;
+  for (std::size_t t = 0; t < count; ++t) {
+    out[t] = great_circle_km(p, sin_half_lat[t], cos_half_lat[t], sin_half_lon[t],
+                             cos_half_lon[t], cos_lat[t]);
+  }
+}
+
+}  // namespace
+}  // namespace ORV_ISA_PATH
+
+const RowKernels ORV_ISA_CONSTANT = {ORV_ISA_NAME, ORV_ISA_PATH::squared_distances,
+                                     ORV_ISA_PATH::square_roots,
+                                     ORV_ISA_PATH::half_squared_differences,
+                                     ORV_ISA_PATH::great_circle};
+
+}  // namespace orv::krige::isa

@@ -1,0 +1,5 @@
+// The baseline path of the row kernels (compiler flags set in CMakeLists.txt).
+#define ORV_ISA_PATH baseline
+#define ORV_ISA_NAME "baseline"
+#define ORV_ISA_CONSTANT kBaseline
+#include "krige/kernel/row_kernels.inl"

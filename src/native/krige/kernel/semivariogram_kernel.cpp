@@ -1,0 +1,341 @@
+#include "krige/kernel/semivariogram_kernel.hpp"
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <utility>
+
+#include "krige/kernel/pair_runs.hpp"
+
+#ifdef _OPENMP
+#include <omp.h>
+#endif
+
+namespace orv::krige {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Plain sums run over at most kFoldRuns runs of a tile per lane before they
+// are folded into the tile's compensated sums: a few hundred terms each.
+constexpr std::size_t kFoldRuns = 16;
+// Eight lanes per class while the lane sums stay small; with very many
+// classes one lane, so the per-thread buffers stay O(n_lags).
+constexpr std::size_t kLanes = 8;
+constexpr std::size_t kMaxLanedClasses = 4096;
+
+// OpenMP's default team size: all cores unless OMP_NUM_THREADS or a
+// thread-pool limit (omp_set_num_threads) says less.
+int omp_threads() {
+#ifdef _OPENMP
+  return omp_get_max_threads();
+#else
+  return 1;
+#endif
+}
+
+std::size_t lanes_for(std::size_t n_lags) { return n_lags <= kMaxLanedClasses ? kLanes : 1; }
+
+// Smallest and largest key seen, and whether a NaN was among them.
+struct RangeSums {
+  double lower = kInf;
+  double upper = -kInf;
+  bool nan = false;
+
+  void add(const double* keys, std::size_t count) {
+    double lo = lower;
+    double hi = upper;
+    bool any_nan = false;
+    for (std::size_t t = 0; t < count; ++t) {
+      const double key = keys[t];
+      lo = key < lo ? key : lo;
+      hi = key > hi ? key : hi;
+      any_nan |= key != key;
+    }
+    lower = lo;
+    upper = hi;
+    nan = nan || any_nan;
+  }
+
+  void merge(const RangeSums& other) {
+    lower = std::min(lower, other.lower);
+    upper = std::max(upper, other.upper);
+    nan = nan || other.nan;
+  }
+};
+
+// The class sums of one tile: plain lane sums, folded every kFoldRuns runs
+// into compensated class sums, whose rounded values go to the partials at
+// the end of the tile. Only the slots and classes touched are visited.
+class TileAccumulator {
+ public:
+  explicit TileAccumulator(const ClassLocator& locator)
+      : locator_(locator),
+        lanes_(lanes_for(locator.n_lags())),
+        slot_count_(locator.n_lags() * lanes_, 0),
+        slot_distance_(locator.n_lags() * lanes_, 0.0),
+        slot_semivariance_(locator.n_lags() * lanes_, 0.0),
+        touched_slots_(locator.n_lags() * lanes_),
+        class_count_(locator.n_lags(), 0),
+        class_distance_(locator.n_lags()),
+        class_semivariance_(locator.n_lags()),
+        touched_classes_(locator.n_lags()) {}
+
+  void add_run(const double* d, const double* g, std::size_t count) {
+    const std::size_t mask = lanes_ - 1;
+    if (locator_.ordered()) {
+      for (std::size_t t = 0; t < count; ++t) {
+        const std::size_t k = locator_.find(d[t]);
+        if (k != kNoClass) add(k * lanes_ + (t & mask), d[t], g[t]);
+      }
+    } else {
+      for (std::size_t t = 0; t < count; ++t) {
+        locator_.each_class(d[t], [&](std::size_t k) { add(k * lanes_ + (t & mask), d[t], g[t]); });
+      }
+    }
+    if (++runs_ == kFoldRuns) fold();
+  }
+
+  void finish_tile(ClassPartials& partials) {
+    fold();
+    for (std::size_t m = 0; m < n_touched_classes_; ++m) {
+      const std::size_t k = touched_classes_[m];
+      partials.add_tile_class(k, class_count_[k], class_distance_[k].value(),
+                              class_semivariance_[k].value());
+      class_count_[k] = 0;
+      class_distance_[k].reset();
+      class_semivariance_[k].reset();
+    }
+    n_touched_classes_ = 0;
+  }
+
+ private:
+  void add(std::size_t slot, double d, double g) {
+    if (slot_count_[slot]++ == 0) touched_slots_[n_touched_slots_++] = slot;
+    slot_distance_[slot] += d;
+    slot_semivariance_[slot] += g;
+  }
+
+  void fold() {
+    for (std::size_t m = 0; m < n_touched_slots_; ++m) {
+      const std::size_t slot = touched_slots_[m];
+      const std::size_t k = slot / lanes_;
+      if (class_count_[k] == 0) touched_classes_[n_touched_classes_++] = k;
+      class_count_[k] += slot_count_[slot];
+      class_distance_[k].add(slot_distance_[slot]);
+      class_semivariance_[k].add(slot_semivariance_[slot]);
+      slot_count_[slot] = 0;
+      slot_distance_[slot] = 0.0;
+      slot_semivariance_[slot] = 0.0;
+    }
+    n_touched_slots_ = 0;
+    runs_ = 0;
+  }
+
+  const ClassLocator& locator_;
+  std::size_t lanes_;
+  std::vector<std::uint64_t> slot_count_;
+  std::vector<double> slot_distance_;
+  std::vector<double> slot_semivariance_;
+  std::vector<std::size_t> touched_slots_;
+  std::size_t n_touched_slots_ = 0;
+  std::vector<std::uint64_t> class_count_;
+  std::vector<CompensatedSum> class_distance_;
+  std::vector<CompensatedSum> class_semivariance_;
+  std::vector<std::size_t> touched_classes_;
+  std::size_t n_touched_classes_ = 0;
+  std::size_t runs_ = 0;
+};
+
+// Runs work(state, t) for every tile t, each thread with its own state made
+// by make(), tiles split statically among OpenMP's threads (or all on the
+// calling thread when `threads` is 1); then done(state) per thread, one at a
+// time. A std::bad_alloc in any thread is rethrown on the calling thread.
+template <class Make, class Work, class Done>
+void for_each_tile(std::size_t tiles, unsigned threads, Make make, Work work, Done done) {
+  std::exception_ptr failure;
+  const long count = static_cast<long>(tiles);
+  const bool parallel = threads != 1 && tiles > 1;
+#pragma omp parallel if (parallel) num_threads(threads == 0 ? omp_threads() : threads)
+  {
+    bool ready = false;
+    decltype(make()) state{};
+    try {
+      state = make();
+      ready = true;
+    } catch (...) {
+#pragma omp critical(orv_krige_failure)
+      failure = std::current_exception();
+    }
+#pragma omp for schedule(static)
+    for (long t = 0; t < count; ++t) {
+      if (ready) work(state, static_cast<std::size_t>(t));
+    }
+    if (ready) {
+#pragma omp critical(orv_krige_done)
+      done(state);
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+template <class Source>
+DistanceRange range_pass(const Source& source, std::size_t pairs, unsigned threads) {
+  RangeSums total;
+  for_each_tile(
+      source.tiles(), threads,
+      [&] { return std::make_unique<std::pair<RangeSums, pairs::Scratch>>(
+                RangeSums{}, pairs::Scratch(source.longest_run())); },
+      [&](auto& state, std::size_t t) {
+        source.key_runs(t, state->second,
+                        [&](const double* keys, std::size_t count) { state->first.add(keys, count); });
+      },
+      [&](auto& state) { total.merge(state->first); });
+  if (pairs == 0 || total.nan) return {kNaN, kNaN, pairs};
+  return {source.key_to_distance(total.lower), source.key_to_distance(total.upper), pairs};
+}
+
+struct ClassState {
+  ClassState(const ClassLocator& locator, std::size_t run)
+      : accumulator(locator), partials(locator.n_lags()), scratch(run) {}
+  TileAccumulator accumulator;
+  ClassPartials partials;
+  pairs::Scratch scratch;
+};
+
+template <class Source>
+ClassPartials class_pass(const Source& source, const ClassEdges& edges, unsigned threads) {
+  ClassPartials total(edges.n_lags);
+  const ClassLocator locator(edges);
+  if (locator.holds_nothing()) return total;
+  for_each_tile(
+      source.tiles(), threads,
+      [&] { return std::make_unique<ClassState>(locator, source.longest_run()); },
+      [&](auto& state, std::size_t t) {
+        source.pair_runs(t, state->scratch, [&](const double* d, const double* g, std::size_t n) {
+          state->accumulator.add_run(d, g, n);
+        });
+        state->accumulator.finish_tile(state->partials);
+      },
+      [&](auto& state) { total.merge(state->partials); });
+  return total;
+}
+
+}  // namespace
+
+std::size_t tile_size(std::size_t) { return pairs::kRun; }
+
+void ClassPartials::add_tile_class(std::size_t k, std::uint64_t count, double distance,
+                                   double semivariance) {
+  count_[k] += count;
+  distance_[k].add(distance);
+  semivariance_[k].add(semivariance);
+}
+
+bool ClassPartials::merge(const ClassPartials& other) {
+  if (other.n_lags() != n_lags()) return false;
+  for (std::size_t k = 0; k < n_lags(); ++k) {
+    count_[k] += other.count_[k];
+    distance_[k].merge(other.distance_[k]);
+    semivariance_[k].merge(other.semivariance_[k]);
+  }
+  return true;
+}
+
+ClassTotals ClassPartials::totals() const {
+  ClassTotals totals{count_, std::vector<double>(n_lags()), std::vector<double>(n_lags())};
+  for (std::size_t k = 0; k < n_lags(); ++k) {
+    totals.distance_sum[k] = distance_[k].value();
+    totals.semivariance_sum[k] = semivariance_[k].value();
+  }
+  return totals;
+}
+
+std::string ClassPartials::serialize() const {
+  std::string out;
+  const std::uint64_t n = n_lags();
+  out.append(reinterpret_cast<const char*>(&n), sizeof n);
+  for (std::size_t k = 0; k < n_lags(); ++k) {
+    out.append(reinterpret_cast<const char*>(&count_[k]), sizeof count_[k]);
+    distance_[k].write(out);
+    semivariance_[k].write(out);
+  }
+  return out;
+}
+
+bool ClassPartials::deserialize(const std::string& bytes) {
+  std::uint64_t n = 0;
+  if (bytes.size() < sizeof n) return false;
+  std::copy_n(bytes.data(), sizeof n, reinterpret_cast<char*>(&n));
+  std::size_t offset = sizeof n;
+  // Every class takes at least 26 bytes.
+  if (n > bytes.size() / 26) return false;
+  ClassPartials read(static_cast<std::size_t>(n));
+  for (std::size_t k = 0; k < read.n_lags(); ++k) {
+    if (bytes.size() - offset < sizeof(std::uint64_t)) return false;
+    std::copy_n(bytes.data() + offset, sizeof(std::uint64_t),
+                reinterpret_cast<char*>(&read.count_[k]));
+    offset += sizeof(std::uint64_t);
+    if (!read.distance_[k].read(bytes, &offset) || !read.semivariance_[k].read(bytes, &offset)) {
+      return false;
+    }
+  }
+  if (offset != bytes.size()) return false;
+  *this = std::move(read);
+  return true;
+}
+
+DistanceRange distance_range(const CondensedPairs& pairs, unsigned threads) {
+  return range_pass(pairs::CondensedRuns(pairs), pairs.size, threads);
+}
+
+DistanceRange distance_range(const DistanceMatrix& matrix, unsigned threads) {
+  return range_pass(pairs::MatrixPairs(matrix), triangle_pairs(matrix.n), threads);
+}
+
+DistanceRange distance_range(const Points& points, unsigned threads) {
+  return range_pass(pairs::PointPairs(points, points, tile_size(points.n), true),
+                    triangle_pairs(points.n), threads);
+}
+
+ClassTotals class_totals(const CondensedPairs& pairs, const ClassEdges& edges, unsigned threads) {
+  return class_pass(pairs::CondensedRuns(pairs), edges, threads).totals();
+}
+
+ClassTotals class_totals(const DistanceMatrix& matrix, const ClassEdges& edges,
+                         unsigned threads) {
+  return class_pass(pairs::MatrixPairs(matrix), edges, threads).totals();
+}
+
+ClassTotals class_totals(const Points& points, const ClassEdges& edges, unsigned threads) {
+  return class_pass(pairs::PointPairs(points, points, tile_size(points.n), true), edges, threads)
+      .totals();
+}
+
+DistanceRange block_range(const Points& rows, const Points& columns, bool diagonal) {
+  const std::size_t pairs = diagonal ? triangle_pairs(rows.n) : rows.n * columns.n;
+  return range_pass(pairs::PointPairs(rows, columns, pairs::kRun, diagonal), pairs, 1);
+}
+
+ClassPartials block_classes(const Points& rows, const Points& columns, const ClassEdges& edges,
+                            std::size_t tile, bool diagonal) {
+  return class_pass(pairs::PointPairs(rows, columns, tile, diagonal), edges, 1);
+}
+
+void great_circle_matrix(const double* a, std::size_t n, const double* b, std::size_t m,
+                         double* out, unsigned threads) {
+  const GeoColumns rows(a, n);
+  const GeoColumns columns(b, m);
+  const RowKernels& kernels = row_kernels();
+  const long count = static_cast<long>(n);
+#pragma omp parallel for schedule(static) if (threads != 1 && n > 1) \
+    num_threads(threads == 0 ? omp_threads() : threads)
+  for (long i = 0; i < count; ++i) {
+    const std::size_t r = static_cast<std::size_t>(i);
+    kernels.great_circle(geo_point(rows, r), geo_run(columns, 0), m, out + r * m);
+  }
+}
+
+}  // namespace orv::krige
