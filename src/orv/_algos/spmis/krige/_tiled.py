@@ -81,7 +81,7 @@ def _aligned_block_size(n, tile, block_size):
 
 
 class PairData:
-    """The converted points and their values, or the reason the blocks cannot take them."""
+    """The converted points, their values as float64 and the kind of distance."""
 
     def __init__(self, points, values, geographic):
         self.points = points
@@ -100,8 +100,8 @@ def prepare(points, values, gtype):
 
     Returns a ``PairData``, or None when ``values`` are not a numeric array with one value per
     point: those inputs are left to the single-machine core, whose own result or error is then
-    the answer. Raises what the core raises for a bad ``gtype`` (after the
-    points are converted) and for geographic points that are not (longitude, latitude) pairs.
+    the answer. Raises what the core raises for a bad ``gtype`` (after the points are
+    converted) and for geographic points that are not (longitude, latitude) pairs.
     """
     points = init_points(points)
     if gtype == GEOGRAPHIC:
