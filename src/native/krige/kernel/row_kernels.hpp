@@ -35,6 +35,13 @@ constexpr double kLookUp = -2.0;
 // padding.
 constexpr std::size_t kSlotWidth = 4;
 
+// The smallest and largest key seen, and whether a NaN was among them.
+struct KeyRange {
+  double lower;
+  double upper;
+  bool nan;
+};
+
 struct RowKernels {
   const char* name;
   // out[t] = the sum over the dims columns, in column order, of
@@ -54,6 +61,8 @@ struct RowKernels {
   // c = none where k[t] < 0.
   void (*accumulate)(double* slots, std::size_t none, const double* k, const double* d,
                      const double* g, std::size_t count);
+  // Widens *range by keys[0 .. count).
+  void (*key_range)(const double* keys, std::size_t count, KeyRange* range);
 };
 
 // The names of the paths this build and processor can run, baseline first.

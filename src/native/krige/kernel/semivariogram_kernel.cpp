@@ -38,34 +38,6 @@ int omp_threads() {
 
 std::size_t lanes_for(std::size_t n_lags) { return n_lags <= kMaxLanedClasses ? kLanes : 1; }
 
-// Smallest and largest key seen, and whether a NaN was among them.
-struct RangeSums {
-  double lower = kInf;
-  double upper = -kInf;
-  bool nan = false;
-
-  void add(const double* keys, std::size_t count) {
-    double lo = lower;
-    double hi = upper;
-    bool any_nan = false;
-    for (std::size_t t = 0; t < count; ++t) {
-      const double key = keys[t];
-      lo = key < lo ? key : lo;
-      hi = key > hi ? key : hi;
-      any_nan |= key != key;
-    }
-    lower = lo;
-    upper = hi;
-    nan = nan || any_nan;
-  }
-
-  void merge(const RangeSums& other) {
-    lower = std::min(lower, other.lower);
-    upper = std::max(upper, other.upper);
-    nan = nan || other.nan;
-  }
-};
-
 // The class sums of one tile, for equal-width classes: the pairs are
 // classified and summed by the row kernels into per-(class, lane) slots
 // (plain sums), which are folded every fold_runs runs, in slot order, into
@@ -253,18 +225,29 @@ void for_each_tile(std::size_t tiles, unsigned threads, Make make, Work work, Do
   if (failure) std::rethrow_exception(failure);
 }
 
+struct RangeState {
+  explicit RangeState(std::size_t run) : scratch(run) {}
+  KeyRange range{kInf, -kInf, false};
+  pairs::Scratch scratch;
+};
+
 template <class Source>
 DistanceRange range_pass(const Source& source, std::size_t pairs, unsigned threads) {
-  RangeSums total;
+  KeyRange total{kInf, -kInf, false};
+  const RowKernels& kernels = row_kernels();
   for_each_tile(
       source.tiles(), threads,
-      [&] { return std::make_unique<std::pair<RangeSums, pairs::Scratch>>(
-                RangeSums{}, pairs::Scratch(source.longest_run())); },
+      [&] { return std::make_unique<RangeState>(source.longest_run()); },
       [&](auto& state, std::size_t t) {
-        source.key_runs(t, state->second,
-                        [&](const double* keys, std::size_t count) { state->first.add(keys, count); });
+        source.key_runs(t, state->scratch, [&](const double* keys, std::size_t count) {
+          kernels.key_range(keys, count, &state->range);
+        });
       },
-      [&](auto& state) { total.merge(state->first); });
+      [&](auto& state) {
+        total.lower = std::min(total.lower, state->range.lower);
+        total.upper = std::max(total.upper, state->range.upper);
+        total.nan = total.nan || state->range.nan;
+      });
   if (pairs == 0 || total.nan) return {kNaN, kNaN, pairs};
   return {source.key_to_distance(total.lower), source.key_to_distance(total.upper), pairs};
 }
