@@ -24,7 +24,7 @@ from distributed import Client, LocalCluster
 from distributed.diagnostics.plugin import WorkerPlugin
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from bench_krige import rss_peak_growth, sample  # noqa: E402
+from bench_krige import sample  # noqa: E402
 
 N_LAGS = 20
 WORKERS = 2
@@ -76,15 +76,26 @@ def best_of(repeats, function, *args, **kwargs):
     return best, result
 
 
+def _status_kib(field):
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith(field + ":"):
+                return int(line.split()[1])
+    raise KeyError(field)
+
+
 def timed_with_peak(repeats, function, *args, **kwargs):
-    """(best time, result, growth of this process's peak resident set in bytes)."""
+    """(best time, result, growth of this process's peak resident set in bytes; Linux)."""
     peak = {}
 
     def run():
-        peak["growth"] = rss_peak_growth(
-            lambda: peak.setdefault("result", function(*args, **kwargs)), ()
-        )
-        return peak.pop("result")
+        # Writing 5 resets the peak resident set size (VmHWM) to the current one.
+        with open("/proc/self/clear_refs", "w") as clear:
+            clear.write("5")
+        before = _status_kib("VmRSS")
+        result = function(*args, **kwargs)
+        peak["growth"] = (_status_kib("VmHWM") - before) * 1024
+        return result
 
     best, result = best_of(repeats, run)
     return best, result, peak["growth"]

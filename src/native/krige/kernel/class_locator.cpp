@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace orv::krige {
 
@@ -22,6 +23,29 @@ ClassLocator::ClassLocator(const ClassEdges& edges) : n_lags_(edges.n_lags) {
   last_as_double_ = static_cast<double>(last_);
   const double scale = static_cast<double>(lower_.size()) / (back_ - front_);
   scale_ = std::isfinite(scale) ? scale : 0.0;
+  grid_ = {front_, back_, scale_, last_as_double_, grid_margin(), 2251799813685248.0};
+}
+
+// How far from the integers the grid position of a distance must be for its
+// class to follow from the position alone: the largest deviation of an inner
+// edge from its grid position, plus a bound on the rounding of the positions
+// (two roundings of at most (last + 2) grid units each, with room to spare).
+// Infinite unless every class is kept, the classes touch and the deviation
+// is small against the class width.
+double ClassLocator::grid_margin() const {
+  constexpr double kInfinite = std::numeric_limits<double>::infinity();
+  if (!ordered_ || lower_.size() != n_lags_ || !(scale_ > 0.0) || !std::isfinite(front_)) {
+    return kInfinite;
+  }
+  double deviation = 0.0;
+  for (std::size_t m = 0; m <= last_; ++m) {
+    if (m < last_ && upper_[m] != lower_[m + 1]) return kInfinite;
+    const double position = (lower_[m] - front_) * scale_;
+    deviation = std::max(deviation, std::fabs(position - static_cast<double>(m)));
+  }
+  const double rounding = 16.0 * (last_as_double_ + 2.0) * std::numeric_limits<double>::epsilon();
+  const double margin = deviation + rounding;
+  return std::isfinite(margin) && margin < 0.01 ? margin : kInfinite;
 }
 
 std::size_t ClassLocator::search(double d) const {

@@ -15,6 +15,20 @@ struct ClassEdges {
 
 constexpr std::size_t kNoClass = static_cast<std::size_t>(-1);
 
+// Equal-width classes 0 .. last seen as a grid: y = (d - front) * scale is
+// within `margin` of k at the lower edge of class k. A distance in
+// [front, back) whose y is farther than margin from every integer lies in
+// class min(floor(y), last); y must stay below `top` (2^51). Without such a
+// grid, margin is infinite and every distance is looked up.
+struct ClassGrid {
+  double front;
+  double back;
+  double scale;
+  double last;
+  double margin;
+  double top;
+};
+
 // Classes that can hold nothing (NaN edge, upper edge not above the lower)
 // are left out. When the remaining classes are ordered and disjoint, as
 // equal-width edges always are, a distance belongs to at most one: it is
@@ -29,6 +43,9 @@ class ClassLocator {
   bool holds_nothing() const { return lower_.empty(); }
   // At most one class per distance: find() tells which.
   bool ordered() const { return ordered_; }
+
+  // The grid of the classes, for ordered edges.
+  const ClassGrid& grid() const { return grid_; }
 
   // The class of d, or kNoClass; only for ordered edges.
   std::size_t find(double d) const {
@@ -50,6 +67,7 @@ class ClassLocator {
 
  private:
   std::size_t search(double d) const;
+  double grid_margin() const;
 
   std::size_t n_lags_;
   std::vector<double> lower_;
@@ -61,6 +79,7 @@ class ClassLocator {
   double scale_ = 0.0;
   std::size_t last_ = 0;
   double last_as_double_ = 0.0;
+  ClassGrid grid_{};
 };
 
 }  // namespace orv::krige

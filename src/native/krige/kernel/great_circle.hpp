@@ -65,12 +65,15 @@ constexpr double kHalfPiLo = 6.12323399573676603587e-17;
 static inline double asin_of_root(double h, double x) {
   using namespace asin_terms;
   const bool small = x < 0.5;
-  const double t = small ? h : (1.0 - x) * 0.5;
+  const double half_rest = (1.0 - x) * 0.5;
+  const double t = small ? h : half_rest;
   const double p = t * (kP0 + t * (kP1 + t * (kP2 + t * (kP3 + t * (kP4 + t * kP5)))));
   const double q = 1.0 + t * (kQ1 + t * (kQ2 + t * (kQ3 + t * kQ4)));
-  const double s = small ? x : std::sqrt(t);
+  const double root = std::sqrt(t);
+  const double s = small ? x : root;
   const double y = s + s * (p / q);
-  return small ? y : kHalfPiHi - (2.0 * y - kHalfPiLo);
+  const double large = kHalfPiHi - (2.0 * y - kHalfPiLo);
+  return small ? y : large;
 }
 
 // Great-circle distance in km between point a and point b. The terms are

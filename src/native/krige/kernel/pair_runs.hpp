@@ -21,9 +21,10 @@ constexpr std::size_t kRun = 256;
 
 // Per-thread buffers of one run.
 struct Scratch {
-  explicit Scratch(std::size_t run) : first(run), second(run) {}
+  explicit Scratch(std::size_t run) : first(run), second(run), third(run) {}
   std::vector<double> first;
   std::vector<double> second;
+  std::vector<double> third;
 };
 
 // The tiles of a rows-by-columns grid of pairs; with `diagonal` the row set

@@ -6,8 +6,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
+#include "krige/kernel/class_locator.hpp"
 #include "krige/kernel/great_circle.hpp"
 
 namespace orv::krige {
@@ -23,6 +25,23 @@ inline GeoRun geo_run(const GeoColumns& columns, std::size_t first) {
           columns.cos_lat.data() + first};
 }
 
+// Codes of classify(): no class, or a distance too close to an edge for the
+// class width to settle it (ClassLocator::find decides).
+constexpr double kNoneCode = -1.0;
+constexpr double kLookUp = -2.0;
+
+// An accumulator slot is four doubles: sum of distances, sum of
+// semivariances, pair count (a sum of ones, exact far beyond any fold),
+// padding.
+constexpr std::size_t kSlotWidth = 4;
+
+// The smallest and largest key seen, and whether a NaN was among them.
+struct KeyRange {
+  double lower;
+  double upper;
+  bool nan;
+};
+
 struct RowKernels {
   const char* name;
   // out[t] = the sum over the dims columns, in column order, of
@@ -36,6 +55,14 @@ struct RowKernels {
                                    double* out);
   // out[t] = great_circle_km(a, point t of run).
   void (*great_circle)(const GeoPoint& a, const GeoRun& run, std::size_t count, double* out);
+  // k[t] = the class of d[t] on the grid, kNoneCode or kLookUp.
+  void (*classify)(const ClassGrid& grid, const double* d, std::size_t count, double* k);
+  // slot c * 8 + t % 8 of `slots` += (d[t], g[t], 1, 0) with c = k[t], or
+  // c = none where k[t] < 0.
+  void (*accumulate)(double* slots, std::size_t none, const double* k, const double* d,
+                     const double* g, std::size_t count);
+  // Widens *range by keys[0 .. count).
+  void (*key_range)(const double* keys, std::size_t count, KeyRange* range);
 };
 
 // The names of the paths this build and processor can run, baseline first.

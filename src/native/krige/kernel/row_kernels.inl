@@ -1,5 +1,7 @@
 // The loops of one instruction-set path; included by one translation unit
 // per path with ORV_ISA_PATH naming the path, and compiled with its flags.
+#include <cstring>
+
 #include "krige/kernel/row_kernels.hpp"
 
 namespace orv::krige::isa {
@@ -54,12 +56,86 @@ void great_circle(const GeoPoint& a, const GeoRun& run, std::size_t count,
   }
 }
 
+void classify(const ClassGrid& grid, const double* __restrict d, std::size_t count,
+              double* __restrict k) {
+  const ClassGrid c = grid;
+  // Adding and taking away 2^52 rounds a double in [0, 2^51) to an integer.
+  constexpr double kRound = 4503599627370496.0;
+  // Bitwise & and | (no short circuit), so that the loop has no branch.
+  for (std::size_t t = 0; t < count; ++t) {
+    const double v = d[t];
+    const bool inside = (v >= c.front) & (v < c.back);
+    double y = (v - c.front) * c.scale;
+    y = inside & (y >= 0.0) & (y < c.top) ? y : 0.0;
+    const double nearest = (y + kRound) - kRound;
+    const double below = nearest > y ? nearest - 1.0 : nearest;
+    const double m = below < c.last ? below : c.last;
+    const bool clear_of_lower = y - m > c.margin;
+    const bool clear_of_upper = (y >= c.last) | ((m + 1.0) - y > c.margin);
+    const double settled = clear_of_lower & clear_of_upper ? m : kLookUp;
+    k[t] = inside ? settled : kNoneCode;
+  }
+}
+
+// Four doubles at once; memcpy keeps it free of alignment demands.
+typedef double SlotVector __attribute__((vector_size(32)));
+
+// The range runs in vectors of this path's width; min and max are exact, so
+// the width never changes the result.
+typedef double RangeVector __attribute__((vector_size(ORV_ISA_VECTOR_BYTES)));
+typedef long long RangeMask __attribute__((vector_size(ORV_ISA_VECTOR_BYTES)));
+constexpr std::size_t kRangeLanes = ORV_ISA_VECTOR_BYTES / sizeof(double);
+
+void key_range(const double* __restrict keys, std::size_t count, KeyRange* range) {
+  RangeVector lower, upper;
+  RangeMask nan;
+  for (std::size_t lane = 0; lane < kRangeLanes; ++lane) {
+    lower[lane] = __builtin_inf();
+    upper[lane] = -__builtin_inf();
+    nan[lane] = 0;
+  }
+  std::size_t t = 0;
+  for (; t + kRangeLanes <= count; t += kRangeLanes) {
+    RangeVector key;
+    std::memcpy(&key, keys + t, sizeof key);
+    lower = key < lower ? key : lower;
+    upper = key > upper ? key : upper;
+    nan |= key != key;
+  }
+  KeyRange result = *range;
+  for (std::size_t lane = 0; lane < kRangeLanes; ++lane) {
+    result.lower = lower[lane] < result.lower ? lower[lane] : result.lower;
+    result.upper = upper[lane] > result.upper ? upper[lane] : result.upper;
+    result.nan = result.nan || nan[lane] != 0;
+  }
+  for (; t < count; ++t) {
+    const double key = keys[t];
+    result.lower = key < result.lower ? key : result.lower;
+    result.upper = key > result.upper ? key : result.upper;
+    result.nan = result.nan || key != key;
+  }
+  *range = result;
+}
+
+void accumulate(double* __restrict slots, std::size_t none, const double* __restrict k,
+                const double* __restrict d, const double* __restrict g, std::size_t count) {
+  for (std::size_t t = 0; t < count; ++t) {
+    const std::size_t c = k[t] < 0.0 ? none : static_cast<std::size_t>(k[t]);
+    double* slot = slots + (c * 8 + (t & 7)) * kSlotWidth;
+    SlotVector sums;
+    std::memcpy(&sums, slot, sizeof sums);
+    const SlotVector pair = {d[t], g[t], 1.0, 0.0};
+    sums += pair;
+    std::memcpy(slot, &sums, sizeof sums);
+  }
+}
+
 }  // namespace
 }  // namespace ORV_ISA_PATH
 
-const RowKernels ORV_ISA_CONSTANT = {ORV_ISA_NAME, ORV_ISA_PATH::squared_distances,
-                                     ORV_ISA_PATH::square_roots,
-                                     ORV_ISA_PATH::half_squared_differences,
-                                     ORV_ISA_PATH::great_circle};
+const RowKernels ORV_ISA_CONSTANT = {
+    ORV_ISA_NAME,           ORV_ISA_PATH::squared_distances, ORV_ISA_PATH::square_roots,
+    ORV_ISA_PATH::half_squared_differences, ORV_ISA_PATH::great_circle,
+    ORV_ISA_PATH::classify, ORV_ISA_PATH::accumulate, ORV_ISA_PATH::key_range};
 
 }  // namespace orv::krige::isa

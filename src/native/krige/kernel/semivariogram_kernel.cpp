@@ -38,40 +38,84 @@ int omp_threads() {
 
 std::size_t lanes_for(std::size_t n_lags) { return n_lags <= kMaxLanedClasses ? kLanes : 1; }
 
-// Smallest and largest key seen, and whether a NaN was among them.
-struct RangeSums {
-  double lower = kInf;
-  double upper = -kInf;
-  bool nan = false;
+// The class sums of one tile, for equal-width classes: the pairs are
+// classified and summed by the row kernels into per-(class, lane) slots
+// (plain sums), which are folded every fold_runs runs, in slot order, into
+// the tile's compensated class sums; their rounded values go to the
+// partials at the end of the tile. Distances the class grid cannot settle
+// are looked up one by one.
+class DenseAccumulator {
+ public:
+  DenseAccumulator(const ClassLocator& locator, std::size_t run)
+      : locator_(locator),
+        n_lags_(locator.n_lags()),
+        fold_runs_(std::max<std::size_t>(kFoldRuns, (locator.n_lags() + 1) / 2)),
+        slots_((locator.n_lags() + 1) * kLanes * kSlotWidth, 0.0),
+        classes_(run),
+        count_(locator.n_lags(), 0),
+        distance_(locator.n_lags()),
+        semivariance_(locator.n_lags()) {}
 
-  void add(const double* keys, std::size_t count) {
-    double lo = lower;
-    double hi = upper;
-    bool any_nan = false;
+  static bool suits(const ClassLocator& locator) {
+    return locator.ordered() && locator.n_lags() <= kMaxLanedClasses;
+  }
+
+  void add_run(const RowKernels& kernels, const double* d, const double* g, std::size_t count) {
+    double* k = classes_.data();
+    kernels.classify(locator_.grid(), d, count, k);
     for (std::size_t t = 0; t < count; ++t) {
-      const double key = keys[t];
-      lo = key < lo ? key : lo;
-      hi = key > hi ? key : hi;
-      any_nan |= key != key;
+      if (k[t] == kLookUp) {
+        const std::size_t found = locator_.find(d[t]);
+        k[t] = found == kNoClass ? kNoneCode : static_cast<double>(found);
+      }
     }
-    lower = lo;
-    upper = hi;
-    nan = nan || any_nan;
+    kernels.accumulate(slots_.data(), n_lags_, k, d, g, count);
+    if (++runs_ == fold_runs_) fold();
   }
 
-  void merge(const RangeSums& other) {
-    lower = std::min(lower, other.lower);
-    upper = std::max(upper, other.upper);
-    nan = nan || other.nan;
+  void finish_tile(ClassPartials& partials) {
+    fold();
+    for (std::size_t k = 0; k < n_lags_; ++k) {
+      if (count_[k] == 0) continue;
+      partials.add_tile_class(k, count_[k], distance_[k].value(), semivariance_[k].value());
+      count_[k] = 0;
+      distance_[k].reset();
+      semivariance_[k].reset();
+    }
   }
+
+ private:
+  void fold() {
+    for (std::size_t k = 0; k < n_lags_; ++k) {
+      for (std::size_t lane = 0; lane < kLanes; ++lane) {
+        double* slot = slots_.data() + (k * kLanes + lane) * kSlotWidth;
+        if (slot[2] == 0.0) continue;
+        count_[k] += static_cast<std::uint64_t>(slot[2]);
+        distance_[k].add(slot[0]);
+        semivariance_[k].add(slot[1]);
+        std::fill(slot, slot + kSlotWidth, 0.0);
+      }
+    }
+    runs_ = 0;
+  }
+
+  const ClassLocator& locator_;
+  std::size_t n_lags_;
+  std::size_t fold_runs_;
+  std::vector<double> slots_;  // the last kLanes slots take the pairs of no class
+  std::vector<double> classes_;
+  std::vector<std::uint64_t> count_;
+  std::vector<CompensatedSum> distance_;
+  std::vector<CompensatedSum> semivariance_;
+  std::size_t runs_ = 0;
 };
 
-// The class sums of one tile: plain lane sums, folded every kFoldRuns runs
-// into compensated class sums, whose rounded values go to the partials at
-// the end of the tile. Only the slots and classes touched are visited.
-class TileAccumulator {
+// The class sums of one tile for any other edges (overlapping classes, or
+// very many): plain per-(class, lane) sums of the slots touched, folded
+// every kFoldRuns runs in the order first touched.
+class SparseAccumulator {
  public:
-  explicit TileAccumulator(const ClassLocator& locator)
+  SparseAccumulator(const ClassLocator& locator, std::size_t)
       : locator_(locator),
         lanes_(lanes_for(locator.n_lags())),
         slot_count_(locator.n_lags() * lanes_, 0),
@@ -83,7 +127,7 @@ class TileAccumulator {
         class_semivariance_(locator.n_lags()),
         touched_classes_(locator.n_lags()) {}
 
-  void add_run(const double* d, const double* g, std::size_t count) {
+  void add_run(const RowKernels&, const double* d, const double* g, std::size_t count) {
     const std::size_t mask = lanes_ - 1;
     if (locator_.ordered()) {
       for (std::size_t t = 0; t < count; ++t) {
@@ -181,46 +225,70 @@ void for_each_tile(std::size_t tiles, unsigned threads, Make make, Work work, Do
   if (failure) std::rethrow_exception(failure);
 }
 
-template <class Source>
-DistanceRange range_pass(const Source& source, std::size_t pairs, unsigned threads) {
-  RangeSums total;
-  for_each_tile(
-      source.tiles(), threads,
-      [&] { return std::make_unique<std::pair<RangeSums, pairs::Scratch>>(
-                RangeSums{}, pairs::Scratch(source.longest_run())); },
-      [&](auto& state, std::size_t t) {
-        source.key_runs(t, state->second,
-                        [&](const double* keys, std::size_t count) { state->first.add(keys, count); });
-      },
-      [&](auto& state) { total.merge(state->first); });
-  if (pairs == 0 || total.nan) return {kNaN, kNaN, pairs};
-  return {source.key_to_distance(total.lower), source.key_to_distance(total.upper), pairs};
-}
-
-struct ClassState {
-  ClassState(const ClassLocator& locator, std::size_t run)
-      : accumulator(locator), partials(locator.n_lags()), scratch(run) {}
-  TileAccumulator accumulator;
-  ClassPartials partials;
+struct RangeState {
+  explicit RangeState(std::size_t run) : scratch(run) {}
+  KeyRange range{kInf, -kInf, false};
   pairs::Scratch scratch;
 };
 
 template <class Source>
-ClassPartials class_pass(const Source& source, const ClassEdges& edges, unsigned threads) {
-  ClassPartials total(edges.n_lags);
-  const ClassLocator locator(edges);
-  if (locator.holds_nothing()) return total;
+DistanceRange range_pass(const Source& source, std::size_t pairs, unsigned threads) {
+  KeyRange total{kInf, -kInf, false};
+  const RowKernels& kernels = row_kernels();
   for_each_tile(
       source.tiles(), threads,
-      [&] { return std::make_unique<ClassState>(locator, source.longest_run()); },
+      [&] { return std::make_unique<RangeState>(source.longest_run()); },
+      [&](auto& state, std::size_t t) {
+        source.key_runs(t, state->scratch, [&](const double* keys, std::size_t count) {
+          kernels.key_range(keys, count, &state->range);
+        });
+      },
+      [&](auto& state) {
+        total.lower = std::min(total.lower, state->range.lower);
+        total.upper = std::max(total.upper, state->range.upper);
+        total.nan = total.nan || state->range.nan;
+      });
+  if (pairs == 0 || total.nan) return {kNaN, kNaN, pairs};
+  return {source.key_to_distance(total.lower), source.key_to_distance(total.upper), pairs};
+}
+
+template <class Accumulator>
+struct ClassState {
+  ClassState(const ClassLocator& locator, std::size_t run)
+      : accumulator(locator, run), partials(locator.n_lags()), scratch(run) {}
+  Accumulator accumulator;
+  ClassPartials partials;
+  pairs::Scratch scratch;
+};
+
+template <class Accumulator, class Source>
+ClassPartials class_pass_with(const Source& source, const ClassLocator& locator,
+                              unsigned threads) {
+  ClassPartials total(locator.n_lags());
+  const RowKernels& kernels = row_kernels();
+  for_each_tile(
+      source.tiles(), threads,
+      [&] { return std::make_unique<ClassState<Accumulator>>(locator, source.longest_run()); },
       [&](auto& state, std::size_t t) {
         source.pair_runs(t, state->scratch, [&](const double* d, const double* g, std::size_t n) {
-          state->accumulator.add_run(d, g, n);
+          state->accumulator.add_run(kernels, d, g, n);
         });
         state->accumulator.finish_tile(state->partials);
       },
       [&](auto& state) { total.merge(state->partials); });
   return total;
+}
+
+// The accumulator follows from the edges alone, so it never changes the bits
+// between threads or paths.
+template <class Source>
+ClassPartials class_pass(const Source& source, const ClassEdges& edges, unsigned threads) {
+  const ClassLocator locator(edges);
+  if (locator.holds_nothing()) return ClassPartials(edges.n_lags);
+  if (DenseAccumulator::suits(locator)) {
+    return class_pass_with<DenseAccumulator>(source, locator, threads);
+  }
+  return class_pass_with<SparseAccumulator>(source, locator, threads);
 }
 
 }  // namespace
