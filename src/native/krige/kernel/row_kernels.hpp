@@ -63,6 +63,8 @@ struct RowKernels {
                      const double* g, std::size_t count);
   // Widens *range by keys[0 .. count).
   void (*key_range)(const double* keys, std::size_t count, KeyRange* range);
+  // out[t] = haversine(a, point t of run).
+  void (*haversines)(const GeoPoint& a, const GeoRun& run, std::size_t count, double* out);
 };
 
 // The names of the paths this build and processor can run, baseline first.

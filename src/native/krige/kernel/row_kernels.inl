@@ -42,8 +42,9 @@ void half_squared_differences(double value, const double* __restrict others, std
   }
 }
 
-void great_circle(const GeoPoint& a, const GeoRun& run, std::size_t count,
-                  double* __restrict out) {
+// The loop body for one point against a run; `Pair` is the per-pair formula.
+template <double (*Pair)(const GeoPoint&, double, double, double, double, double)>
+void geo_loop(const GeoPoint& a, const GeoRun& run, std::size_t count, double* __restrict out) {
   const GeoPoint p = a;
   const double* __restrict sin_half_lat = run.sin_half_lat;
   const double* __restrict cos_half_lat = run.cos_half_lat;
@@ -51,9 +52,17 @@ void great_circle(const GeoPoint& a, const GeoRun& run, std::size_t count,
   const double* __restrict cos_half_lon = run.cos_half_lon;
   const double* __restrict cos_lat = run.cos_lat;
   for (std::size_t t = 0; t < count; ++t) {
-    out[t] = great_circle_km(p, sin_half_lat[t], cos_half_lat[t], sin_half_lon[t],
-                             cos_half_lon[t], cos_lat[t]);
+    out[t] = Pair(p, sin_half_lat[t], cos_half_lat[t], sin_half_lon[t], cos_half_lon[t],
+                  cos_lat[t]);
   }
+}
+
+void great_circle(const GeoPoint& a, const GeoRun& run, std::size_t count, double* out) {
+  geo_loop<great_circle_km>(a, run, count, out);
+}
+
+void haversines(const GeoPoint& a, const GeoRun& run, std::size_t count, double* out) {
+  geo_loop<haversine>(a, run, count, out);
 }
 
 void classify(const ClassGrid& grid, const double* __restrict d, std::size_t count,
@@ -136,6 +145,7 @@ void accumulate(double* __restrict slots, std::size_t none, const double* __rest
 const RowKernels ORV_ISA_CONSTANT = {
     ORV_ISA_NAME,           ORV_ISA_PATH::squared_distances, ORV_ISA_PATH::square_roots,
     ORV_ISA_PATH::half_squared_differences, ORV_ISA_PATH::great_circle,
-    ORV_ISA_PATH::classify, ORV_ISA_PATH::accumulate, ORV_ISA_PATH::key_range};
+    ORV_ISA_PATH::classify, ORV_ISA_PATH::accumulate, ORV_ISA_PATH::key_range,
+    ORV_ISA_PATH::haversines};
 
 }  // namespace orv::krige::isa
