@@ -82,7 +82,7 @@ void classify(const ClassGrid& grid, const double* __restrict d, std::size_t cou
     const bool clear_of_lower = y - m > c.margin;
     const bool clear_of_upper = (y >= c.last) | ((m + 1.0) - y > c.margin);
     const double settled = clear_of_lower & clear_of_upper ? m : kLookUp;
-    k[t] = inside ? settled : kNoneCode;
+    k[t] = inside ? settled : c.none;
   }
 }
 
@@ -126,11 +126,11 @@ void key_range(const double* __restrict keys, std::size_t count, KeyRange* range
   *range = result;
 }
 
-void accumulate(double* __restrict slots, std::size_t none, const double* __restrict k,
+void accumulate(double* __restrict slots, const double* __restrict k,
                 const double* __restrict d, const double* __restrict g, std::size_t count) {
   for (std::size_t t = 0; t < count; ++t) {
-    const std::size_t c = k[t] < 0.0 ? none : static_cast<std::size_t>(k[t]);
-    double* slot = slots + (c * 8 + (t & 7)) * kSlotWidth;
+    const std::int64_t c = static_cast<std::int64_t>(k[t]);
+    double* slot = slots + (static_cast<std::size_t>(c) * 8 + (t & 7)) * kSlotWidth;
     SlotVector sums;
     std::memcpy(&sums, slot, sizeof sums);
     const SlotVector pair = {d[t], g[t], 1.0, 0.0};

@@ -66,10 +66,10 @@ class DenseAccumulator {
     for (std::size_t t = 0; t < count; ++t) {
       if (k[t] == kLookUp) {
         const std::size_t found = locator_.find(d[t]);
-        k[t] = found == kNoClass ? kNoneCode : static_cast<double>(found);
+        k[t] = static_cast<double>(found == kNoClass ? n_lags_ : found);
       }
     }
-    kernels.accumulate(slots_.data(), n_lags_, k, d, g, count);
+    kernels.accumulate(slots_.data(), k, d, g, count);
     if (++runs_ == fold_runs_) fold();
   }
 
