@@ -126,17 +126,25 @@ void key_range(const double* __restrict keys, std::size_t count, KeyRange* range
   *range = result;
 }
 
-void accumulate(double* __restrict slots, const double* __restrict k,
-                const double* __restrict d, const double* __restrict g, std::size_t count) {
-  for (std::size_t t = 0; t < count; ++t) {
-    const std::int64_t c = static_cast<std::int64_t>(k[t]);
-    double* slot = slots + (static_cast<std::size_t>(c) * 8 + (t & 7)) * kSlotWidth;
-    SlotVector sums;
-    std::memcpy(&sums, slot, sizeof sums);
-    const SlotVector pair = {d[t], g[t], 1.0, 0.0};
-    sums += pair;
-    std::memcpy(slot, &sums, sizeof sums);
+inline void add_pair(double* __restrict slots, double k, std::size_t lane, double d, double g) {
+  double* slot = slots + (static_cast<std::size_t>(static_cast<std::int64_t>(k)) * 8 + lane) * kSlotWidth;
+  SlotVector sums;
+  std::memcpy(&sums, slot, sizeof sums);
+  const SlotVector pair = {d, g, 1.0, 0.0};
+  sums += pair;
+  std::memcpy(slot, &sums, sizeof sums);
+}
+
+void accumulate(double* __restrict slots, const double* __restrict k, const double* __restrict d,
+                const double* __restrict g, std::size_t count) {
+  std::size_t t = 0;
+  // Eight at a time, so that every lane is a constant.
+  for (; t + 8 <= count; t += 8) {
+    for (std::size_t lane = 0; lane < 8; ++lane) {
+      add_pair(slots, k[t + lane], lane, d[t + lane], g[t + lane]);
+    }
   }
+  for (; t < count; ++t) add_pair(slots, k[t], t & 7, d[t], g[t]);
 }
 
 }  // namespace
