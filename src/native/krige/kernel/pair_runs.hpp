@@ -102,8 +102,8 @@ class ProjectedColumns {
   std::vector<double> data_;
 };
 
-// Points against points on a tile grid; `Rows` and `Columns` may be the
-// same object (the whole set, diagonal).
+// Row points against column points on a tile grid; with `diagonal` the
+// column set is the row set, and only its prepared form of the rows is made.
 class PointPairs {
  public:
   PointPairs(const Points& rows, const Points& columns, std::size_t tile, bool diagonal)
