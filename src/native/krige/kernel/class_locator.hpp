@@ -19,7 +19,8 @@ constexpr std::size_t kNoClass = static_cast<std::size_t>(-1);
 // within `margin` of k at the lower edge of class k. A distance in
 // [front, back) whose y is farther than margin from every integer lies in
 // class min(floor(y), last); y must stay below `top` (2^51). Without such a
-// grid, margin is infinite and every distance is looked up.
+// grid, margin is infinite and every distance is looked up. `none` (the
+// class count) stands for no class.
 struct ClassGrid {
   double front;
   double back;
@@ -27,6 +28,7 @@ struct ClassGrid {
   double last;
   double margin;
   double top;
+  double none;
 };
 
 // Classes that can hold nothing (NaN edge, upper edge not above the lower)

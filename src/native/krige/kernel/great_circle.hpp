@@ -76,18 +76,31 @@ static inline double asin_of_root(double h, double x) {
   return small ? y : large;
 }
 
-// Great-circle distance in km between point a and point b. The terms are
-// formed so that (a, b) and (b, a) round alike and a point is at distance
-// exactly 0 from itself; a NaN or infinite coordinate gives NaN.
-static inline double great_circle_km(const GeoPoint& a, double sin_half_lat, double cos_half_lat,
-                              double sin_half_lon, double cos_half_lon, double cos_lat) {
+// The haversine of the central angle between point a and point b, clipped
+// to [0, 1]. The terms are formed so that (a, b) and (b, a) round alike and
+// a point is at haversine exactly 0 from itself; a NaN or infinite
+// coordinate gives NaN.
+static inline double haversine(const GeoPoint& a, double sin_half_lat, double cos_half_lat,
+                               double sin_half_lon, double cos_half_lon, double cos_lat) {
   const double dlat = a.sin_half_lat * cos_half_lat - a.cos_half_lat * sin_half_lat;
   const double dlon = a.sin_half_lon * cos_half_lon - a.cos_half_lon * sin_half_lon;
   double h = (a.cos_lat * cos_lat) * (dlon * dlon) + dlat * dlat;
   // Rounding can push h a hair outside [0, 1]; NaN passes through.
   h = h > 1.0 ? 1.0 : h;
   h = h < 0.0 ? 0.0 : h;
+  return h;
+}
+
+// The great-circle distance in km of haversine h.
+static inline double distance_of_haversine(double h) {
   return (2.0 * kEarthRadiusKm) * asin_of_root(h, std::sqrt(h));
+}
+
+// Great-circle distance in km between point a and point b.
+static inline double great_circle_km(const GeoPoint& a, double sin_half_lat, double cos_half_lat,
+                                     double sin_half_lon, double cos_half_lon, double cos_lat) {
+  return distance_of_haversine(
+      haversine(a, sin_half_lat, cos_half_lat, sin_half_lon, cos_half_lon, cos_lat));
 }
 
 }  // namespace orv::krige

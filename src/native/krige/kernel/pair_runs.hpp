@@ -16,6 +16,11 @@
 
 namespace orv::krige::pairs {
 
+// What the range pass of a source sees per pair: the distance itself, its
+// square (sqrt keeps the order exactly), or the haversine, from which the
+// distance follows up to the rounding of the distance formula.
+enum class KeyKind { kDistance, kSquaredDistance, kHaversine };
+
 // The tile edge of point sets, and the run of condensed pairs.
 constexpr std::size_t kRun = 256;
 
@@ -97,8 +102,8 @@ class ProjectedColumns {
   std::vector<double> data_;
 };
 
-// Points against points on a tile grid; `Rows` and `Columns` may be the
-// same object (the whole set, diagonal).
+// Row points against column points on a tile grid; with `diagonal` the
+// column set is the row set, and only its prepared form of the rows is made.
 class PointPairs {
  public:
   PointPairs(const Points& rows, const Points& columns, std::size_t tile, bool diagonal)
@@ -120,15 +125,22 @@ class PointPairs {
   std::size_t tiles() const { return grid_.count(); }
   std::size_t longest_run() const { return tile_; }
 
-  // Projected keys are squared distances; sqrt keeps their order exactly.
-  double key_to_distance(double key) const { return geographic_ ? key : std::sqrt(key); }
+  KeyKind key_kind() const {
+    return geographic_ ? KeyKind::kHaversine : KeyKind::kSquaredDistance;
+  }
 
   template <class Use>
   void key_runs(std::size_t t, Scratch& scratch, Use&& use) const {
     const RowKernels& kernels = row_kernels();
     grid_.each_row(t, [&](std::size_t r, std::size_t c0, std::size_t count) {
-      distances(kernels, r, c0, count, scratch.first.data(), false);
-      use(static_cast<const double*>(scratch.first.data()), count);
+      double* out = scratch.first.data();
+      if (geographic_) {
+        const GeoColumns& columns = diagonal_ ? geo_rows_ : geo_columns_;
+        kernels.haversines(geo_point(geo_rows_, r), geo_run(columns, c0), count, out);
+      } else {
+        distances(kernels, r, c0, count, out, false);
+      }
+      use(static_cast<const double*>(out), count);
     });
   }
 
@@ -179,7 +191,7 @@ class MatrixPairs {
 
   std::size_t tiles() const { return grid_.count(); }
   std::size_t longest_run() const { return tile_size(matrix_.n); }
-  double key_to_distance(double key) const { return key; }
+  KeyKind key_kind() const { return KeyKind::kDistance; }
 
   template <class Use>
   void key_runs(std::size_t t, Scratch&, Use&& use) const {
@@ -214,7 +226,7 @@ class CondensedRuns {
 
   std::size_t tiles() const { return (pairs_.size + kCondensedTile - 1) / kCondensedTile; }
   std::size_t longest_run() const { return kRun; }
-  double key_to_distance(double key) const { return key; }
+  KeyKind key_kind() const { return KeyKind::kDistance; }
 
   template <class Use>
   void key_runs(std::size_t t, Scratch&, Use&& use) const {

@@ -25,10 +25,9 @@ inline GeoRun geo_run(const GeoColumns& columns, std::size_t first) {
           columns.cos_lat.data() + first};
 }
 
-// Codes of classify(): no class, or a distance too close to an edge for the
-// class width to settle it (ClassLocator::find decides).
-constexpr double kNoneCode = -1.0;
-constexpr double kLookUp = -2.0;
+// The code of classify() for a distance too close to an edge for the class
+// width to settle it (ClassLocator::find decides).
+constexpr double kLookUp = -1.0;
 
 // An accumulator slot is four doubles: sum of distances, sum of
 // semivariances, pair count (a sum of ones, exact far beyond any fold),
@@ -55,14 +54,15 @@ struct RowKernels {
                                    double* out);
   // out[t] = great_circle_km(a, point t of run).
   void (*great_circle)(const GeoPoint& a, const GeoRun& run, std::size_t count, double* out);
-  // k[t] = the class of d[t] on the grid, kNoneCode or kLookUp.
+  // k[t] = the class of d[t] on the grid, grid.none for none, or kLookUp.
   void (*classify)(const ClassGrid& grid, const double* d, std::size_t count, double* k);
-  // slot c * 8 + t % 8 of `slots` += (d[t], g[t], 1, 0) with c = k[t], or
-  // c = none where k[t] < 0.
-  void (*accumulate)(double* slots, std::size_t none, const double* k, const double* d,
-                     const double* g, std::size_t count);
+  // slot k[t] * 8 + t % 8 of `slots` += (d[t], g[t], 1, 0), k[t] >= 0.
+  void (*accumulate)(double* slots, const double* k, const double* d, const double* g,
+                     std::size_t count);
   // Widens *range by keys[0 .. count).
   void (*key_range)(const double* keys, std::size_t count, KeyRange* range);
+  // out[t] = haversine(a, point t of run).
+  void (*haversines)(const GeoPoint& a, const GeoRun& run, std::size_t count, double* out);
 };
 
 // The names of the paths this build and processor can run, baseline first.

@@ -42,8 +42,9 @@ void half_squared_differences(double value, const double* __restrict others, std
   }
 }
 
-void great_circle(const GeoPoint& a, const GeoRun& run, std::size_t count,
-                  double* __restrict out) {
+// The loop body for one point against a run; `Pair` is the per-pair formula.
+template <double (*Pair)(const GeoPoint&, double, double, double, double, double)>
+void geo_loop(const GeoPoint& a, const GeoRun& run, std::size_t count, double* __restrict out) {
   const GeoPoint p = a;
   const double* __restrict sin_half_lat = run.sin_half_lat;
   const double* __restrict cos_half_lat = run.cos_half_lat;
@@ -51,9 +52,17 @@ void great_circle(const GeoPoint& a, const GeoRun& run, std::size_t count,
   const double* __restrict cos_half_lon = run.cos_half_lon;
   const double* __restrict cos_lat = run.cos_lat;
   for (std::size_t t = 0; t < count; ++t) {
-    out[t] = great_circle_km(p, sin_half_lat[t], cos_half_lat[t], sin_half_lon[t],
-                             cos_half_lon[t], cos_lat[t]);
+    out[t] = Pair(p, sin_half_lat[t], cos_half_lat[t], sin_half_lon[t], cos_half_lon[t],
+                  cos_lat[t]);
   }
+}
+
+void great_circle(const GeoPoint& a, const GeoRun& run, std::size_t count, double* out) {
+  geo_loop<great_circle_km>(a, run, count, out);
+}
+
+void haversines(const GeoPoint& a, const GeoRun& run, std::size_t count, double* out) {
+  geo_loop<haversine>(a, run, count, out);
 }
 
 void classify(const ClassGrid& grid, const double* __restrict d, std::size_t count,
@@ -73,7 +82,7 @@ void classify(const ClassGrid& grid, const double* __restrict d, std::size_t cou
     const bool clear_of_lower = y - m > c.margin;
     const bool clear_of_upper = (y >= c.last) | ((m + 1.0) - y > c.margin);
     const double settled = clear_of_lower & clear_of_upper ? m : kLookUp;
-    k[t] = inside ? settled : kNoneCode;
+    k[t] = inside ? settled : c.none;
   }
 }
 
@@ -117,17 +126,25 @@ void key_range(const double* __restrict keys, std::size_t count, KeyRange* range
   *range = result;
 }
 
-void accumulate(double* __restrict slots, std::size_t none, const double* __restrict k,
-                const double* __restrict d, const double* __restrict g, std::size_t count) {
-  for (std::size_t t = 0; t < count; ++t) {
-    const std::size_t c = k[t] < 0.0 ? none : static_cast<std::size_t>(k[t]);
-    double* slot = slots + (c * 8 + (t & 7)) * kSlotWidth;
-    SlotVector sums;
-    std::memcpy(&sums, slot, sizeof sums);
-    const SlotVector pair = {d[t], g[t], 1.0, 0.0};
-    sums += pair;
-    std::memcpy(slot, &sums, sizeof sums);
+inline void add_pair(double* __restrict slots, double k, std::size_t lane, double d, double g) {
+  double* slot = slots + (static_cast<std::size_t>(static_cast<std::int64_t>(k)) * 8 + lane) * kSlotWidth;
+  SlotVector sums;
+  std::memcpy(&sums, slot, sizeof sums);
+  const SlotVector pair = {d, g, 1.0, 0.0};
+  sums += pair;
+  std::memcpy(slot, &sums, sizeof sums);
+}
+
+void accumulate(double* __restrict slots, const double* __restrict k, const double* __restrict d,
+                const double* __restrict g, std::size_t count) {
+  std::size_t t = 0;
+  // Eight at a time, so that every lane is a constant.
+  for (; t + 8 <= count; t += 8) {
+    for (std::size_t lane = 0; lane < 8; ++lane) {
+      add_pair(slots, k[t + lane], lane, d[t + lane], g[t + lane]);
+    }
   }
+  for (; t < count; ++t) add_pair(slots, k[t], t & 7, d[t], g[t]);
 }
 
 }  // namespace
@@ -136,6 +153,7 @@ void accumulate(double* __restrict slots, std::size_t none, const double* __rest
 const RowKernels ORV_ISA_CONSTANT = {
     ORV_ISA_NAME,           ORV_ISA_PATH::squared_distances, ORV_ISA_PATH::square_roots,
     ORV_ISA_PATH::half_squared_differences, ORV_ISA_PATH::great_circle,
-    ORV_ISA_PATH::classify, ORV_ISA_PATH::accumulate, ORV_ISA_PATH::key_range};
+    ORV_ISA_PATH::classify, ORV_ISA_PATH::accumulate, ORV_ISA_PATH::key_range,
+    ORV_ISA_PATH::haversines};
 
 }  // namespace orv::krige::isa

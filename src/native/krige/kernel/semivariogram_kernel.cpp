@@ -66,10 +66,10 @@ class DenseAccumulator {
     for (std::size_t t = 0; t < count; ++t) {
       if (k[t] == kLookUp) {
         const std::size_t found = locator_.find(d[t]);
-        k[t] = found == kNoClass ? kNoneCode : static_cast<double>(found);
+        k[t] = static_cast<double>(found == kNoClass ? n_lags_ : found);
       }
     }
-    kernels.accumulate(slots_.data(), n_lags_, k, d, g, count);
+    kernels.accumulate(slots_.data(), k, d, g, count);
     if (++runs_ == fold_runs_) fold();
   }
 
@@ -231,16 +231,15 @@ struct RangeState {
   pairs::Scratch scratch;
 };
 
-template <class Source>
-DistanceRange range_pass(const Source& source, std::size_t pairs, unsigned threads) {
+template <class Source, class Visit>
+KeyRange key_range_pass(const Source& source, unsigned threads, Visit visit) {
   KeyRange total{kInf, -kInf, false};
-  const RowKernels& kernels = row_kernels();
   for_each_tile(
       source.tiles(), threads,
       [&] { return std::make_unique<RangeState>(source.longest_run()); },
       [&](auto& state, std::size_t t) {
         source.key_runs(t, state->scratch, [&](const double* keys, std::size_t count) {
-          kernels.key_range(keys, count, &state->range);
+          visit(keys, count, &state->range);
         });
       },
       [&](auto& state) {
@@ -248,8 +247,48 @@ DistanceRange range_pass(const Source& source, std::size_t pairs, unsigned threa
         total.upper = std::max(total.upper, state->range.upper);
         total.nan = total.nan || state->range.nan;
       });
-  if (pairs == 0 || total.nan) return {kNaN, kNaN, pairs};
-  return {source.key_to_distance(total.lower), source.key_to_distance(total.upper), pairs};
+  return total;
+}
+
+// The smallest and largest great-circle distance from the extreme
+// haversines: the distance formula is monotonic up to a few rounding errors,
+// so only pairs whose haversine is within a relative 1e-9 of an extreme can
+// hold an extreme distance; a second pass evaluates those pairs alone.
+template <class Source>
+KeyRange great_circle_extremes(const Source& source, const KeyRange& haversines,
+                               unsigned threads) {
+  const double near_lower = haversines.lower * (1.0 + 1e-9);
+  const double near_upper = haversines.upper * (1.0 - 1e-9);
+  return key_range_pass(source, threads, [&](const double* h, std::size_t count, KeyRange* out) {
+    for (std::size_t t = 0; t < count; ++t) {
+      if (h[t] <= near_lower || h[t] >= near_upper) {
+        const double d = distance_of_haversine(h[t]);
+        out->lower = std::min(out->lower, d);
+        out->upper = std::max(out->upper, d);
+      }
+    }
+  });
+}
+
+template <class Source>
+DistanceRange range_pass(const Source& source, std::size_t pairs, unsigned threads) {
+  const RowKernels& kernels = row_kernels();
+  const KeyRange keys =
+      key_range_pass(source, threads, [&](const double* k, std::size_t count, KeyRange* out) {
+        kernels.key_range(k, count, out);
+      });
+  if (pairs == 0 || keys.nan) return {kNaN, kNaN, pairs};
+  switch (source.key_kind()) {
+    case pairs::KeyKind::kSquaredDistance:
+      return {std::sqrt(keys.lower), std::sqrt(keys.upper), pairs};
+    case pairs::KeyKind::kHaversine: {
+      const KeyRange distances = great_circle_extremes(source, keys, threads);
+      return {distances.lower, distances.upper, pairs};
+    }
+    case pairs::KeyKind::kDistance:
+      break;
+  }
+  return {keys.lower, keys.upper, pairs};
 }
 
 template <class Accumulator>

@@ -20,7 +20,8 @@ const char* const kModuleDoc =
     "instruction-set path. great_circle_matrix computes distances by the same per-pair code.\n"
     "\n"
     "isa_paths() lists the instruction-set paths this processor runs (baseline first);\n"
-    "force_isa(name) makes every later pass use one of them, force_isa(None) the best again.\n";
+    "force_isa(name) makes every later pass use one of them (the kriging core's too),\n"
+    "force_isa(None) the best again; for tests, not while passes run.\n";
 
 py::object isa_paths_of(const Call&) {
   py::list names;
@@ -32,6 +33,7 @@ py::object force_isa_of(const Call& call) {
   py::handle name = call.arg(0);
   if (name.is_none()) {
     force_isa(nullptr);
+    pyrt::set_global(call.globals(), "_forced_isa", py::none());
     return py::none();
   }
   if (!PyUnicode_Check(name.ptr())) {
@@ -41,6 +43,8 @@ py::object force_isa_of(const Call& call) {
   const char* text = PyUnicode_AsUTF8(name.ptr());
   if (text == nullptr) pyrt::throw_current();
   if (!force_isa(text)) pyrt::raise(PyExc_ValueError, "no instruction-set path %R here", name.ptr());
+  // The kriging core holds its own copy of the kernel and follows this name.
+  pyrt::set_global(call.globals(), "_forced_isa", name);
   return py::none();
 }
 
@@ -51,6 +55,7 @@ const pyrt::FunctionSpec kForceIsa = {
 
 void exec_pairs(py::handle, py::handle globals) {
   pyrt::set_global(globals, "np", pyrt::steal_or_throw(PyImport_ImportModule("numpy")));
+  pyrt::set_global(globals, "_forced_isa", py::none());
   py::object property = pyrt::builtin("property");
   pyrt::set_global(globals, "ClassPartial",
                    pyrt::make_class(class_partial_class(), globals, property));
