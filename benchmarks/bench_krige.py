@@ -1,43 +1,43 @@
-"""Times the native ``init_variogram_model`` against the plain numpy baseline.
+"""Times the native ``init_variogram_model`` against the documented numpy algorithm and GSTools.
 
-Run from the repository root after building the package:
+Run from the repository root after building the package (``make bench`` installs GSTools
+first; without it that part is skipped):
 
-    .venv/bin/python benchmarks/bench_krige.py [--repeats N] [--quick]
+    .venv/bin/python benchmarks/bench_krige.py [--quick]
 
-For each case (projected and geographic points, n = 500 and 3000, and n = 10000 projected;
-20 distance classes) it prints the best wall time of several runs, the peak extra memory seen
-by tracemalloc (numpy reports its buffers to it; memory allocated by C++ code is not seen
-there, hence the second column, the growth of the process's peak resident set), the ratios
-baseline/native for time and native/baseline for memory, and whether the two results agree
-to rtol 1e-12. Without the native module it times the baseline alone.
+Random points, 20 distance classes. Printed, each side by side in this one run:
+
+1. the native pass against the numpy reference at n = 10,000 (projected and geographic):
+   best wall time of the native runs, one numpy run, the ratio, and whether the results agree
+   to rtol 1e-12;
+2. large cases, each in a fresh child process: wall time, growth of the peak resident set
+   during the call, and ns per pair per core (time x threads / pairs);
+3. thread scaling, 1 against 2 threads (threadpoolctl limits OpenMP);
+4. GSTools' ``vario_estimate`` (gstools-core backend, 2 threads) on the same points and the
+   same class edges.
+
+``--quick`` shrinks every case so that the whole run takes seconds.
 """
 
 import argparse
-import gc
+import os
 import sys
 import time
-import tracemalloc
 from pathlib import Path
 
 import numpy as np
+from threadpoolctl import threadpool_limits
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-from krige_baseline import init_variogram_model as baseline_model  # noqa: E402
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
+from krige import reference  # noqa: E402
+from krige.memory import child_peak_rss  # noqa: E402
+
+from orv._algos.spmis.krige import _pairs, core  # noqa: E402
+from orv._algos.spmis.krige._distance import EARTH_RADIUS_KM  # noqa: E402
 
 N_LAGS = 20
-CASES = [("PROJCS", 500), ("PROJCS", 3000), ("GEOGCS", 500), ("GEOGCS", 3000), ("PROJCS", 10000)]
-QUICK_CASES = [("PROJCS", 500), ("GEOGCS", 500)]
 MIB = 1024.0 * 1024.0
-
-
-def load_native():
-    try:
-        from orv._algos.spmis.krige import core
-    except ImportError as exc:
-        print(f"native module orv._algos.spmis.krige.core not available ({exc});")
-        print("timing the numpy baseline alone.")
-        return None
-    return core.init_variogram_model
+THREADS = os.cpu_count() or 1
 
 
 def sample(gtype, n, seed=12345):
@@ -53,6 +53,10 @@ def sample(gtype, n, seed=12345):
     return points, field + 0.1 * rng.standard_normal(n)
 
 
+def pairs_of(n):
+    return n * (n - 1) // 2
+
+
 def best_time(function, args, repeats):
     best = float("inf")
     for _ in range(repeats):
@@ -62,104 +66,134 @@ def best_time(function, args, repeats):
     return best
 
 
-def traced_peak(function, args):
-    """Peak bytes allocated through Python's allocators during the call, above the start."""
-    gc.collect()
-    tracemalloc.start()
-    try:
-        start = tracemalloc.get_traced_memory()[0]
-        tracemalloc.reset_peak()
-        function(*args)
-        return tracemalloc.get_traced_memory()[1] - start
-    finally:
-        tracemalloc.stop()
-
-
-def _status_kib(field):
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith(field + ":"):
-                return int(line.split()[1])
-    raise KeyError(field)
-
-
-def rss_peak_growth(function, args):
-    """Growth of the peak resident set during the call, in bytes; None where unsupported."""
-    gc.collect()
-    try:
-        # Writing 5 resets the peak resident set size (VmHWM) to the current one (Linux).
-        with open("/proc/self/clear_refs", "w") as clear:
-            clear.write("5")
-        before = _status_kib("VmRSS")
-    except OSError:
-        return None
-    function(*args)
-    return (_status_kib("VmHWM") - before) * 1024
-
-
-def results_agree(native_result, baseline_result):
+def agree(native, expected):
     return all(
         a.shape == b.shape and np.allclose(a, b, rtol=1e-12, atol=0.0, equal_nan=True)
-        for a, b in zip(native_result, baseline_result, strict=True)
+        for a, b in zip(native, expected, strict=True)
     )
 
 
-def measure(function, args, repeats):
-    return {
-        "time": best_time(function, args, repeats),
-        "traced": traced_peak(function, args),
-        "rss": rss_peak_growth(function, args),
-    }
+def class_edges(points, geographic):
+    """The core's class edges for these points, from the native range pass."""
+    d_min, d_max, _ = _pairs.block_range(points, points, geographic=geographic, diagonal=True)
+    d_min, d_max = np.float64(d_min), np.float64(d_max)
+    bins = d_min + (d_max - d_min) / N_LAGS * np.arange(N_LAGS)
+    return np.append(bins, max(d_max + 0.001, np.nextafter(d_max, np.inf)))
 
 
-def fmt_mib(value):
-    return "n/a" if value is None else f"{value / MIB:9.1f}"
+def against_numpy(sizes):
+    print(f"1. native against the documented numpy algorithm ({THREADS} threads)")
+    print(f"{'gtype':7} {'n':>7} {'numpy s':>9} {'native s':>9} {'ratio':>7}  result")
+    for gtype, n in sizes:
+        args = (*sample(gtype, n), N_LAGS, gtype)
+        start = time.perf_counter()
+        expected = reference.init_variogram_model(*args)
+        numpy_time = time.perf_counter() - start
+        native_time = best_time(core.init_variogram_model, args, 3)
+        result = (
+            "agree (rtol 1e-12)" if agree(core.init_variogram_model(*args), expected) else "DIFFER"
+        )
+        print(
+            f"{gtype:7} {n:7d} {numpy_time:9.3f} {native_time:9.4f}"
+            f" {numpy_time / native_time:7.1f}  {result}"
+        )
 
 
-def fmt_ratio(numerator, denominator):
-    if numerator is None or denominator is None or denominator == 0:
-        return "n/a"
-    return f"{numerator / denominator:8.3g}"
+def large_cases(sizes):
+    print(f"\n2. large cases, each in a child process ({THREADS} threads)")
+    print(
+        f"{'gtype':7} {'n':>7} {'pairs':>12} {'time s':>8} {'peak RSS MiB':>13}"
+        f" {'ns/pair/core':>13}"
+    )
+    for gtype, n in sizes:
+        setup = (
+            "import sys\n"
+            f"sys.path.insert(0, {str(Path(__file__).resolve().parent)!r})\n"
+            "from bench_krige import sample, N_LAGS\n"
+            "from orv._algos.spmis.krige import core\n"
+            f"points, values = sample({gtype!r}, {n})"
+        )
+        call = f"core.init_variogram_model(points, values, N_LAGS, {gtype!r})"
+        peak, seconds, _ = child_peak_rss(setup, call)
+        per_pair = seconds * THREADS / pairs_of(n) * 1e9
+        print(
+            f"{gtype:7} {n:7d} {pairs_of(n):12d} {seconds:8.2f} {peak / MIB:13.1f} {per_pair:13.2f}"
+        )
+
+
+def thread_scaling(sizes):
+    print("\n3. thread scaling (threadpoolctl limits)")
+    print(f"{'gtype':7} {'n':>7} {'1 thread s':>11} {'2 threads s':>12} {'speed-up':>9}")
+    for gtype, n in sizes:
+        args = (*sample(gtype, n), N_LAGS, gtype)
+        times = []
+        for threads in (1, 2):
+            with threadpool_limits(limits=threads, user_api="openmp"):
+                times.append(best_time(core.init_variogram_model, args, 3))
+        print(f"{gtype:7} {n:7d} {times[0]:11.3f} {times[1]:12.3f} {times[0] / times[1]:9.2f}")
+
+
+def against_gstools(sizes):
+    print("\n4. GSTools vario_estimate (gstools-core, 2 threads), same points and class edges")
+    try:
+        import gstools
+    except ImportError:
+        print("GSTools is not installed (make bench installs gstools and gstools-core); skipped")
+        return
+    print(
+        f"{'gtype':7} {'n':>7} {'GSTools s':>10} {'native s':>9} {'ratio':>7}"
+        f" {'max rel diff of class means':>28}"
+    )
+    for gtype, n in sizes:
+        points, values = sample(gtype, n)
+        geographic = gtype == "GEOGCS"
+        edges = class_edges(points, geographic)
+        if geographic:
+            # GSTools takes (latitude, longitude) and scales the great-circle angle by geo_scale.
+            position = (points[:, 1], points[:, 0])
+            options = {"latlon": True, "geo_scale": EARTH_RADIUS_KM}
+        else:
+            position = (points[:, 0], points[:, 1])
+            options = {}
+
+        def estimate(position=position, values=values, edges=edges, options=options):
+            return gstools.vario_estimate(
+                position, values, edges, return_counts=True, num_threads=2, **options
+            )
+
+        gstools_time = best_time(estimate, (), 3)
+        _, gamma, counts = estimate()
+        args = (points, values, N_LAGS, gtype)
+        with threadpool_limits(limits=2, user_api="openmp"):
+            native_time = best_time(core.init_variogram_model, args, 3)
+            _, semivariance = core.init_variogram_model(*args)
+        kept = gamma[counts > 0]
+        difference = (
+            np.max(np.abs(kept - semivariance) / np.abs(semivariance))
+            if kept.shape == semivariance.shape
+            else float("nan")
+        )
+        print(
+            f"{gtype:7} {n:7d} {gstools_time:10.3f} {native_time:9.4f}"
+            f" {gstools_time / native_time:7.1f} {difference:28.2e}"
+        )
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--repeats", type=int, default=3, help="timed runs per case (best kept)")
-    parser.add_argument("--quick", action="store_true", help="only the n = 500 cases")
+    parser.add_argument("--quick", action="store_true", help="small cases only")
     options = parser.parse_args()
-
-    native_model = load_native()
-    header = (
-        f"{'gtype':7} {'n':>6} {'impl':8} {'time s':>9} {'traced MiB':>10} {'RSS MiB':>9}"
-        f" {'time b/n':>8} {'mem n/b':>8} {'rss n/b':>8}  result"
-    )
-    print(header)
-    print("-" * len(header))
-    all_agree = True
-    for gtype, n in QUICK_CASES if options.quick else CASES:
-        points, values = sample(gtype, n)
-        args = (points, values, N_LAGS, gtype)
-        base = measure(baseline_model, args, options.repeats)
-        print(
-            f"{gtype:7} {n:6d} {'numpy':8} {base['time']:9.4f} {fmt_mib(base['traced']):>10}"
-            f" {fmt_mib(base['rss']):>9}"
-        )
-        if native_model is None:
-            continue
-        native = measure(native_model, args, options.repeats)
-        agree = results_agree(native_model(*args), baseline_model(*args))
-        all_agree = all_agree and agree
-        print(
-            f"{gtype:7} {n:6d} {'native':8} {native['time']:9.4f}"
-            f" {fmt_mib(native['traced']):>10} {fmt_mib(native['rss']):>9}"
-            f" {fmt_ratio(base['time'], native['time']):>8}"
-            f" {fmt_ratio(native['traced'], base['traced']):>8}"
-            f" {fmt_ratio(native['rss'], base['rss']):>8}"
-            f"  {'agree (rtol 1e-12)' if agree else 'DIFFER'}"
-        )
-    if native_model is not None:
-        print("all results agree" if all_agree else "some results DIFFER from the baseline")
-    return 0 if all_agree else 1
+    if options.quick:
+        against_numpy([("PROJCS", 1000), ("GEOGCS", 1000)])
+        large_cases([("PROJCS", 5000), ("GEOGCS", 5000)])
+        thread_scaling([("PROJCS", 3000), ("GEOGCS", 3000)])
+        against_gstools([("PROJCS", 2000), ("GEOGCS", 2000)])
+    else:
+        against_numpy([("PROJCS", 10_000), ("GEOGCS", 10_000)])
+        large_cases([("PROJCS", 100_000), ("GEOGCS", 40_000), ("GEOGCS", 100_000)])
+        thread_scaling([("PROJCS", 20_000), ("GEOGCS", 20_000)])
+        against_gstools([("PROJCS", 10_000), ("GEOGCS", 10_000)])
+    return 0
 
 
 if __name__ == "__main__":

@@ -1,6 +1,2 @@
-import pathlib
-import sys
-
-# The benchmarks hold the plain numpy versions of the documented algorithms;
-# tests compare the native modules against them.
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "benchmarks"))
+# The numpy references the native modules are checked against live next to their tests
+# (tests/krige/reference.py), where the benchmarks import them too.

@@ -5,16 +5,17 @@ import time
 import types
 import warnings
 
-import krige_baseline
 import numpy as np
 import pytest
 import scipy.spatial.distance
 
 core = pytest.importorskip("orv._algos.spmis.krige.core")
 
-from bench_krige import traced_peak  # noqa: E402
 
 from orv._algos.spmis import krige  # noqa: E402
+
+from . import reference  # noqa: E402
+from .memory import traced_peak  # noqa: E402
 
 
 def outcome(function, *args):
@@ -29,7 +30,7 @@ def outcome(function, *args):
 
 def assert_same_outcome(*args):
     native = outcome(core.init_variogram_model, *args)
-    expected = outcome(krige_baseline.init_variogram_model, *args)
+    expected = outcome(reference.init_variogram_model, *args)
     if isinstance(expected[0], type):
         assert native == expected
         return
@@ -117,7 +118,7 @@ def test_arrays_of_other_layouts_are_read_as_float64(monkeypatch, layout, gtype)
     service = "init_points" if gtype == "PROJCS" else "great_circle_distance"
     converted = LAYOUTS[layout](POINTS if gtype == "PROJCS" else FULL)
     monkeypatch.setattr(core, service, lambda *raw: converted)
-    monkeypatch.setattr(krige_baseline, service, lambda *raw: np.array(converted, dtype=float))
+    monkeypatch.setattr(reference, service, lambda *raw: np.array(converted, dtype=float))
     assert_same_outcome(POINTS, VALUES, 4, gtype)
 
 

@@ -1,17 +1,16 @@
 #include "krige/core/pair_sources.hpp"
 
+#include "krige/kernel/row_kernels.hpp"
 #include "pyrt/no_destructor.hpp"
 
 namespace orv::krige {
 namespace {
 
 // SciPy's own pdist, remembered once so that a replacement bound later in
-// SciPy's module is not taken for it.
+// SciPy's module is not taken for it; likewise the package's own distance
+// service.
 pyrt::NoDestructor<py::object> g_scipy_pdist;
-
-const char* const kMatchMessage =
-    "boolean index did not match indexed array along axis %d; size of axis is %zu but size of "
-    "corresponding boolean axis is %zu";
+pyrt::NoDestructor<py::object> g_great_circle_service;
 
 bool is_scipy_pdist(py::handle pdist) {
   if (!*g_scipy_pdist) remember_scipy_pdist();
@@ -50,7 +49,32 @@ void check_value_arithmetic(py::handle row, py::handle column) {
   }
 }
 
-std::size_t triangle_pairs(std::size_t n) { return n < 2 ? 0 : n * (n - 1) / 2; }
+// Whether `service` is the package's own great_circle_distance.
+bool is_package_great_circle(py::handle service) {
+  if (!*g_great_circle_service) {
+    PyObject* module = PyImport_GetModule(pyrt::intern("orv._algos.spmis.krige._distance"));
+    if (module == nullptr) {
+      if (PyErr_Occurred()) pyrt::throw_current();
+      return false;
+    }
+    py::object owner = py::reinterpret_steal<py::object>(module);
+    *g_great_circle_service = pyrt::get_attr_or_none(owner, PYRT_NAME("great_circle_distance"));
+    if (g_great_circle_service->is_none()) *g_great_circle_service = py::object();
+  }
+  if (!*g_great_circle_service) return false;
+  return g_great_circle_service->ptr() == service.ptr();
+}
+
+// The service takes a C-contiguous float64 array of (longitude, latitude)
+// rows as it is: then its result is computable here without calling it.
+bool is_lon_lat_array(py::handle np, py::handle points) {
+  if (Py_TYPE(points.ptr()) !=
+      reinterpret_cast<PyTypeObject*>(pyrt::get_attr(np, PYRT_NAME("ndarray")).ptr())) {
+    return false;
+  }
+  const Float64View view = Float64View::try_of(points);
+  return view && view.ndim() == 2 && view.extent(1) == 2;
+}
 
 std::size_t shape_entry(py::handle shape, long index) {
   const Py_ssize_t value =
@@ -91,6 +115,25 @@ Float64View condensed_array(py::handle np, py::handle pdist, py::handle x, py::h
   return view;
 }
 
+// The core links its own copy of the kernel: a path forced through the
+// pair-tile module (for tests) is followed here before each pass.
+void follow_forced_isa() {
+  PyObject* module = PyImport_GetModule(pyrt::intern("orv._algos.spmis.krige._pairs"));
+  if (module == nullptr) {
+    if (PyErr_Occurred()) pyrt::throw_current();
+    return;
+  }
+  py::object owner = py::reinterpret_steal<py::object>(module);
+  py::object name = pyrt::get_attr_or_none(owner, PYRT_NAME("_forced_isa"));
+  if (!PyUnicode_Check(name.ptr())) {
+    force_isa(nullptr);
+    return;
+  }
+  const char* text = PyUnicode_AsUTF8(name.ptr());
+  if (text == nullptr) pyrt::throw_current();
+  force_isa(text);
+}
+
 template <class... Visitors>
 struct Overloaded : Visitors... {
   using Visitors::operator()...;
@@ -112,10 +155,19 @@ void remember_scipy_pdist() {
   if (g_scipy_pdist->is_none()) *g_scipy_pdist = py::object();
 }
 
+void raise_mask_mismatch(int axis, std::size_t axis_size, std::size_t mask_size) {
+  pyrt::raise(PyExc_IndexError,
+              "boolean index did not match indexed array along axis %d; size of axis is %zu but "
+              "size of corresponding boolean axis is %zu",
+              axis, axis_size, mask_size);
+}
+
 PairSource PairSource::geographic(const Call& call, py::handle points, py::handle values) {
   py::object np = call.global(PYRT_NAME("np"));
-  py::object distance =
-      pyrt::call(call.global(PYRT_NAME("great_circle_distance")), {points, points});
+  py::object service = call.global(PYRT_NAME("great_circle_distance"));
+  const bool streamed = is_package_great_circle(service) && is_lon_lat_array(np, points);
+  py::object distance;
+  if (!streamed) distance = pyrt::call(service, {points, points});
   py::object row = row_of(values);
   py::object column = column_of(values);
   check_value_arithmetic(row, column);
@@ -130,6 +182,16 @@ PairSource PairSource::geographic(const Call& call, py::handle points, py::handl
   }
   const std::size_t n = value_view.extent(1);
 
+  PairSource source;
+  source.distance_pairs_ = source.value_pairs_ = triangle_pairs(n);
+  if (streamed) {
+    Float64View coordinates = Float64View::of(points, "points");
+    const std::size_t rows = coordinates.extent(0);
+    if (rows != n) raise_mask_mismatch(0, n, rows);
+    source.pairs_ = PointSet{std::move(coordinates), 2, std::move(value_view), true};
+    return source;
+  }
+
   // The pairs are read below the diagonal of an n-by-n matrix, n the number
   // of values; any other shape is refused before a single entry is read.
   py::object shape = pyrt::get_attr(distance, PYRT_NAME("shape"));
@@ -143,16 +205,14 @@ PairSource PairSource::geographic(const Call& call, py::handle points, py::handl
   }
   const std::size_t rows = shape_entry(shape, 0);
   const std::size_t columns = shape_entry(shape, 1);
-  if (rows != n) pyrt::raise(PyExc_IndexError, kMatchMessage, 0, n, rows);
-  if (columns != n) pyrt::raise(PyExc_IndexError, kMatchMessage, 1, n, columns);
+  if (rows != n) raise_mask_mismatch(0, n, rows);
+  if (columns != n) raise_mask_mismatch(1, n, columns);
   Float64View distance_view = Float64View::converted(np, distance);
   if (distance_view.ndim() != 2 || distance_view.extent(0) != n || distance_view.extent(1) != n) {
     pyrt::raise(PyExc_ValueError, "the distance matrix changed shape in its float64 conversion");
   }
 
-  PairSource source;
   source.pairs_ = Matrix{std::move(distance_view), std::move(value_view)};
-  source.distance_pairs_ = source.value_pairs_ = triangle_pairs(n);
   return source;
 }
 
@@ -192,12 +252,13 @@ PairSource PairSource::projected(const Call& call, py::handle points, py::handle
   const std::size_t n = coordinates.extent(0);
   const std::size_t dims = coordinates.extent(1);
   PairSource source;
-  source.pairs_ = Projected{std::move(coordinates), dims, std::move(value_view)};
+  source.pairs_ = PointSet{std::move(coordinates), dims, std::move(value_view), false};
   source.distance_pairs_ = source.value_pairs_ = triangle_pairs(n);
   return source;
 }
 
 DistanceRange PairSource::range() const {
+  follow_forced_isa();
   ReleasedGil unlocked;
   return std::visit(Overloaded{
                         [](const Condensed& p) {
@@ -208,15 +269,13 @@ DistanceRange PairSource::range() const {
                           return distance_range(DistanceMatrix{p.distance.data(), p.values.size(),
                                                                p.values.size(), p.values.data()});
                         },
-                        [](const Projected& p) {
-                          return distance_range(ProjectedPoints{
-                              p.coordinates.data(), p.values.size(), p.dims, p.values.data()});
-                        },
+                        [](const PointSet& p) { return distance_range(p.points()); },
                     },
                     pairs_);
 }
 
 ClassTotals PairSource::totals(const ClassEdges& edges) const {
+  follow_forced_isa();
   ReleasedGil unlocked;
   return std::visit(
       Overloaded{
@@ -230,11 +289,7 @@ ClassTotals PairSource::totals(const ClassEdges& edges) const {
                                                p.values.data()},
                                 edges);
           },
-          [&](const Projected& p) {
-            return class_totals(
-                ProjectedPoints{p.coordinates.data(), p.values.size(), p.dims, p.values.data()},
-                edges);
-          },
+          [&](const PointSet& p) { return class_totals(p.points(), edges); },
       },
       pairs_);
 }

@@ -9,9 +9,13 @@
 
 #include "krige/core/common.hpp"
 #include "krige/core/float64_view.hpp"
-#include "krige/core/semivariogram_kernel.hpp"
+#include "krige/kernel/semivariogram_kernel.hpp"
 
 namespace orv::krige {
+
+// IndexError as numpy words a boolean mask whose length along `axis`
+// (mask_size) differs from the indexed array's (axis_size).
+[[noreturn]] void raise_mask_mismatch(int axis, std::size_t axis_size, std::size_t mask_size);
 
 // Remembers SciPy's own pdist when SciPy's distance module is already loaded,
 // so that a replacement bound there later is not taken for it.
@@ -20,7 +24,9 @@ void remember_scipy_pdist();
 class PairSource {
  public:
   // "GEOGCS": d = great_circle_distance(points, points), pairs below the
-  // diagonal, semivariance from values[j] - values[i].
+  // diagonal, semivariance from values[j] - values[i]. When the service is
+  // the package's own and the points are what it takes as they are, its
+  // distances are computed pair by pair instead, by the same native code.
   static PairSource geographic(const Call& call, py::handle points, py::handle values);
 
   // "PROJCS": Euclidean distances as spatial.distance.pdist gives them.
@@ -45,16 +51,21 @@ class PairSource {
     Float64View distance;
     Float64View values;
   };
-  struct Projected {
+  // Projected or geographic points.
+  struct PointSet {
     Float64View coordinates;
     std::size_t dims;
     Float64View values;
+    bool geographic;
+    Points points() const {
+      return {coordinates.data(), values.size(), dims, values.data(), geographic};
+    }
   };
 
   static PairSource condensed(const Call& call, py::handle pdist, py::handle points,
                               py::handle column);
 
-  std::variant<Condensed, Matrix, Projected> pairs_;
+  std::variant<Condensed, Matrix, PointSet> pairs_;
   std::size_t distance_pairs_ = 0;
   std::size_t value_pairs_ = 0;
 };

@@ -121,10 +121,7 @@ py::object init_variogram_model(const Call& call) {
     if (pairs.mismatched()) {
       // The documented loop fails selecting the semivariances with the
       // distance mask.
-      pyrt::raise(PyExc_IndexError,
-                  "boolean index did not match indexed array along axis 0; size of axis is %zu "
-                  "but size of corresponding boolean axis is %zu",
-                  pairs.value_pairs(), pairs.distance_pairs());
+      raise_mask_mismatch(0, pairs.value_pairs(), pairs.distance_pairs());
     }
     fill_class_means(np, pairs, bins, lags, semivariance, n_classes);
   }

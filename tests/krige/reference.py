@@ -1,5 +1,7 @@
 """Plain numpy versions of the kriging preparation steps, as documented, for comparison.
 
+Shared by the tests and the benchmarks (benchmarks/bench_krige.py).
+
 ``adjust_anisotropy`` and ``init_variogram_model`` follow the documented steps one by one with
 whole-array numpy operations and the package's own services (``init_points``,
 ``to_numeric_array``, ``great_circle_distance``, SciPy's ``pdist``). They are the reference

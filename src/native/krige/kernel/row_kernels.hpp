@@ -1,0 +1,86 @@
+// The per-pair arithmetic of one row of a tile: one point against a run of
+// consecutive points. Each instruction-set path compiles the same loops
+// with its own target flags (row_kernels.inl); none fuses a multiply with an
+// add, so every path gives the same bits, and the path is chosen at run time
+// from what the processor offers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "krige/kernel/class_locator.hpp"
+#include "krige/kernel/great_circle.hpp"
+
+namespace orv::krige {
+
+// A run of consecutive points of a GeoColumns.
+struct GeoRun {
+  const double *sin_half_lat, *cos_half_lat, *sin_half_lon, *cos_half_lon, *cos_lat;
+};
+
+inline GeoRun geo_run(const GeoColumns& columns, std::size_t first) {
+  return {columns.sin_half_lat.data() + first, columns.cos_half_lat.data() + first,
+          columns.sin_half_lon.data() + first, columns.cos_half_lon.data() + first,
+          columns.cos_lat.data() + first};
+}
+
+// The code of classify() for a distance too close to an edge for the class
+// width to settle it (ClassLocator::find decides).
+constexpr double kLookUp = -1.0;
+
+// An accumulator slot is four doubles: sum of distances, sum of
+// semivariances, pair count (a sum of ones, exact far beyond any fold),
+// padding.
+constexpr std::size_t kSlotWidth = 4;
+
+// The smallest and largest key seen, and whether a NaN was among them.
+struct KeyRange {
+  double lower;
+  double upper;
+  bool nan;
+};
+
+struct RowKernels {
+  const char* name;
+  // out[t] = the sum over the dims columns, in column order, of
+  // (column[c * stride + t] - origin[c]) ** 2.
+  void (*squared_distances)(const double* origin, const double* column, std::size_t stride,
+                            std::size_t dims, std::size_t count, double* out);
+  // values[t] = sqrt(values[t]).
+  void (*square_roots)(double* values, std::size_t count);
+  // out[t] = 0.5 * (others[t] - value) ** 2.
+  void (*half_squared_differences)(double value, const double* others, std::size_t count,
+                                   double* out);
+  // out[t] = great_circle_km(a, point t of run).
+  void (*great_circle)(const GeoPoint& a, const GeoRun& run, std::size_t count, double* out);
+  // k[t] = the class of d[t] on the grid, grid.none for none, or kLookUp.
+  void (*classify)(const ClassGrid& grid, const double* d, std::size_t count, double* k);
+  // slot k[t] * 8 + t % 8 of `slots` += (d[t], g[t], 1, 0), k[t] >= 0.
+  void (*accumulate)(double* slots, const double* k, const double* d, const double* g,
+                     std::size_t count);
+  // Widens *range by keys[0 .. count).
+  void (*key_range)(const double* keys, std::size_t count, KeyRange* range);
+  // out[t] = haversine(a, point t of run).
+  void (*haversines)(const GeoPoint& a, const GeoRun& run, std::size_t count, double* out);
+};
+
+// The names of the paths this build and processor can run, baseline first.
+std::vector<const char*> isa_paths();
+
+// Forces the named path for the kernels that start afterwards (false when
+// unknown or unavailable); nullptr returns to the best available one.
+bool force_isa(const char* name);
+
+// The path in use.
+const RowKernels& row_kernels();
+
+namespace isa {
+extern const RowKernels kBaseline;
+#if defined(__x86_64__) || defined(_M_X64)
+extern const RowKernels kAvx2;
+extern const RowKernels kAvx512;
+#endif
+}  // namespace isa
+
+}  // namespace orv::krige

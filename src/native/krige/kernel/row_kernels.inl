@@ -1,0 +1,159 @@
+// The loops of one instruction-set path; included by one translation unit
+// per path with ORV_ISA_PATH naming the path, and compiled with its flags.
+#include <cstring>
+
+#include "krige/kernel/row_kernels.hpp"
+
+namespace orv::krige::isa {
+namespace ORV_ISA_PATH {
+namespace {
+
+void squared_distances(const double* origin, const double* column, std::size_t stride,
+                       std::size_t dims, std::size_t count, double* __restrict out) {
+  if (dims == 0) {
+    for (std::size_t t = 0; t < count; ++t) out[t] = 0.0;
+    return;
+  }
+  const double* __restrict first = column;
+  const double o0 = origin[0];
+  for (std::size_t t = 0; t < count; ++t) {
+    const double diff = first[t] - o0;
+    out[t] = diff * diff;
+  }
+  for (std::size_t c = 1; c < dims; ++c) {
+    const double* __restrict next = column + c * stride;
+    const double o = origin[c];
+    for (std::size_t t = 0; t < count; ++t) {
+      const double diff = next[t] - o;
+      out[t] += diff * diff;
+    }
+  }
+}
+
+void square_roots(double* __restrict values, std::size_t count) {
+  for (std::size_t t = 0; t < count; ++t) values[t] = std::sqrt(values[t]);
+}
+
+void half_squared_differences(double value, const double* __restrict others, std::size_t count,
+                              double* __restrict out) {
+  for (std::size_t t = 0; t < count; ++t) {
+    const double diff = others[t] - value;
+    out[t] = 0.5 * (diff * diff);
+  }
+}
+
+// The loop body for one point against a run; `Pair` is the per-pair formula.
+template <double (*Pair)(const GeoPoint&, double, double, double, double, double)>
+void geo_loop(const GeoPoint& a, const GeoRun& run, std::size_t count, double* __restrict out) {
+  const GeoPoint p = a;
+  const double* __restrict sin_half_lat = run.sin_half_lat;
+  const double* __restrict cos_half_lat = run.cos_half_lat;
+  const double* __restrict sin_half_lon = run.sin_half_lon;
+  const double* __restrict cos_half_lon = run.cos_half_lon;
+  const double* __restrict cos_lat = run.cos_lat;
+  for (std::size_t t = 0; t < count; ++t) {
+    out[t] = Pair(p, sin_half_lat[t], cos_half_lat[t], sin_half_lon[t], cos_half_lon[t],
+                  cos_lat[t]);
+  }
+}
+
+void great_circle(const GeoPoint& a, const GeoRun& run, std::size_t count, double* out) {
+  geo_loop<great_circle_km>(a, run, count, out);
+}
+
+void haversines(const GeoPoint& a, const GeoRun& run, std::size_t count, double* out) {
+  geo_loop<haversine>(a, run, count, out);
+}
+
+void classify(const ClassGrid& grid, const double* __restrict d, std::size_t count,
+              double* __restrict k) {
+  const ClassGrid c = grid;
+  // Adding and taking away 2^52 rounds a double in [0, 2^51) to an integer.
+  constexpr double kRound = 4503599627370496.0;
+  // Bitwise & and | (no short circuit), so that the loop has no branch.
+  for (std::size_t t = 0; t < count; ++t) {
+    const double v = d[t];
+    const bool inside = (v >= c.front) & (v < c.back);
+    double y = (v - c.front) * c.scale;
+    y = inside & (y >= 0.0) & (y < c.top) ? y : 0.0;
+    const double nearest = (y + kRound) - kRound;
+    const double below = nearest > y ? nearest - 1.0 : nearest;
+    const double m = below < c.last ? below : c.last;
+    const bool clear_of_lower = y - m > c.margin;
+    const bool clear_of_upper = (y >= c.last) | ((m + 1.0) - y > c.margin);
+    const double settled = clear_of_lower & clear_of_upper ? m : kLookUp;
+    k[t] = inside ? settled : c.none;
+  }
+}
+
+// Four doubles at once; memcpy keeps it free of alignment demands.
+typedef double SlotVector __attribute__((vector_size(32)));
+
+// The range runs in vectors of this path's width; min and max are exact, so
+// the width never changes the result.
+typedef double RangeVector __attribute__((vector_size(ORV_ISA_VECTOR_BYTES)));
+typedef long long RangeMask __attribute__((vector_size(ORV_ISA_VECTOR_BYTES)));
+constexpr std::size_t kRangeLanes = ORV_ISA_VECTOR_BYTES / sizeof(double);
+
+void key_range(const double* __restrict keys, std::size_t count, KeyRange* range) {
+  RangeVector lower, upper;
+  RangeMask nan;
+  for (std::size_t lane = 0; lane < kRangeLanes; ++lane) {
+    lower[lane] = __builtin_inf();
+    upper[lane] = -__builtin_inf();
+    nan[lane] = 0;
+  }
+  std::size_t t = 0;
+  for (; t + kRangeLanes <= count; t += kRangeLanes) {
+    RangeVector key;
+    std::memcpy(&key, keys + t, sizeof key);
+    lower = key < lower ? key : lower;
+    upper = key > upper ? key : upper;
+    nan |= key != key;
+  }
+  KeyRange result = *range;
+  for (std::size_t lane = 0; lane < kRangeLanes; ++lane) {
+    result.lower = lower[lane] < result.lower ? lower[lane] : result.lower;
+    result.upper = upper[lane] > result.upper ? upper[lane] : result.upper;
+    result.nan = result.nan || nan[lane] != 0;
+  }
+  for (; t < count; ++t) {
+    const double key = keys[t];
+    result.lower = key < result.lower ? key : result.lower;
+    result.upper = key > result.upper ? key : result.upper;
+    result.nan = result.nan || key != key;
+  }
+  *range = result;
+}
+
+inline void add_pair(double* __restrict slots, double k, std::size_t lane, double d, double g) {
+  double* slot = slots + (static_cast<std::size_t>(static_cast<std::int64_t>(k)) * 8 + lane) * kSlotWidth;
+  SlotVector sums;
+  std::memcpy(&sums, slot, sizeof sums);
+  const SlotVector pair = {d, g, 1.0, 0.0};
+  sums += pair;
+  std::memcpy(slot, &sums, sizeof sums);
+}
+
+void accumulate(double* __restrict slots, const double* __restrict k, const double* __restrict d,
+                const double* __restrict g, std::size_t count) {
+  std::size_t t = 0;
+  // Eight at a time, so that every lane is a constant.
+  for (; t + 8 <= count; t += 8) {
+    for (std::size_t lane = 0; lane < 8; ++lane) {
+      add_pair(slots, k[t + lane], lane, d[t + lane], g[t + lane]);
+    }
+  }
+  for (; t < count; ++t) add_pair(slots, k[t], t & 7, d[t], g[t]);
+}
+
+}  // namespace
+}  // namespace ORV_ISA_PATH
+
+const RowKernels ORV_ISA_CONSTANT = {
+    ORV_ISA_NAME,           ORV_ISA_PATH::squared_distances, ORV_ISA_PATH::square_roots,
+    ORV_ISA_PATH::half_squared_differences, ORV_ISA_PATH::great_circle,
+    ORV_ISA_PATH::classify, ORV_ISA_PATH::accumulate, ORV_ISA_PATH::key_range,
+    ORV_ISA_PATH::haversines};
+
+}  // namespace orv::krige::isa

@@ -1,0 +1,448 @@
+#include "krige/kernel/semivariogram_kernel.hpp"
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <utility>
+
+#include "krige/kernel/pair_runs.hpp"
+
+#ifdef _OPENMP
+#include <omp.h>
+#endif
+
+namespace orv::krige {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Plain sums run over at most kFoldRuns runs of a tile per lane before they
+// are folded into the tile's compensated sums: a few hundred terms each.
+constexpr std::size_t kFoldRuns = 16;
+// Eight lanes per class while the lane sums stay small; with very many
+// classes one lane, so the per-thread buffers stay O(n_lags).
+constexpr std::size_t kLanes = 8;
+constexpr std::size_t kMaxLanedClasses = 4096;
+
+// OpenMP's default team size: all cores unless OMP_NUM_THREADS or a
+// thread-pool limit (omp_set_num_threads) says less.
+int omp_threads() {
+#ifdef _OPENMP
+  return omp_get_max_threads();
+#else
+  return 1;
+#endif
+}
+
+std::size_t lanes_for(std::size_t n_lags) { return n_lags <= kMaxLanedClasses ? kLanes : 1; }
+
+// The class sums of one tile, for equal-width classes: the pairs are
+// classified and summed by the row kernels into per-(class, lane) slots
+// (plain sums), which are folded every fold_runs runs, in slot order, into
+// the tile's compensated class sums; their rounded values go to the
+// partials at the end of the tile. Distances the class grid cannot settle
+// are looked up one by one.
+class DenseAccumulator {
+ public:
+  DenseAccumulator(const ClassLocator& locator, std::size_t run)
+      : locator_(locator),
+        n_lags_(locator.n_lags()),
+        fold_runs_(std::max<std::size_t>(kFoldRuns, (locator.n_lags() + 1) / 2)),
+        slots_((locator.n_lags() + 1) * kLanes * kSlotWidth, 0.0),
+        classes_(run),
+        count_(locator.n_lags(), 0),
+        distance_(locator.n_lags()),
+        semivariance_(locator.n_lags()) {}
+
+  static bool suits(const ClassLocator& locator) {
+    return locator.ordered() && locator.n_lags() <= kMaxLanedClasses;
+  }
+
+  void add_run(const RowKernels& kernels, const double* d, const double* g, std::size_t count) {
+    double* k = classes_.data();
+    kernels.classify(locator_.grid(), d, count, k);
+    for (std::size_t t = 0; t < count; ++t) {
+      if (k[t] == kLookUp) {
+        const std::size_t found = locator_.find(d[t]);
+        k[t] = static_cast<double>(found == kNoClass ? n_lags_ : found);
+      }
+    }
+    kernels.accumulate(slots_.data(), k, d, g, count);
+    if (++runs_ == fold_runs_) fold();
+  }
+
+  void finish_tile(ClassPartials& partials) {
+    fold();
+    for (std::size_t k = 0; k < n_lags_; ++k) {
+      if (count_[k] == 0) continue;
+      partials.add_tile_class(k, count_[k], distance_[k].value(), semivariance_[k].value());
+      count_[k] = 0;
+      distance_[k].reset();
+      semivariance_[k].reset();
+    }
+  }
+
+ private:
+  void fold() {
+    for (std::size_t k = 0; k < n_lags_; ++k) {
+      for (std::size_t lane = 0; lane < kLanes; ++lane) {
+        double* slot = slots_.data() + (k * kLanes + lane) * kSlotWidth;
+        if (slot[2] == 0.0) continue;
+        count_[k] += static_cast<std::uint64_t>(slot[2]);
+        distance_[k].add(slot[0]);
+        semivariance_[k].add(slot[1]);
+        std::fill(slot, slot + kSlotWidth, 0.0);
+      }
+    }
+    runs_ = 0;
+  }
+
+  const ClassLocator& locator_;
+  std::size_t n_lags_;
+  std::size_t fold_runs_;
+  std::vector<double> slots_;  // the last kLanes slots take the pairs of no class
+  std::vector<double> classes_;
+  std::vector<std::uint64_t> count_;
+  std::vector<CompensatedSum> distance_;
+  std::vector<CompensatedSum> semivariance_;
+  std::size_t runs_ = 0;
+};
+
+// The class sums of one tile for any other edges (overlapping classes, or
+// very many): plain per-(class, lane) sums of the slots touched, folded
+// every kFoldRuns runs in the order first touched.
+class SparseAccumulator {
+ public:
+  SparseAccumulator(const ClassLocator& locator, std::size_t)
+      : locator_(locator),
+        lanes_(lanes_for(locator.n_lags())),
+        slot_count_(locator.n_lags() * lanes_, 0),
+        slot_distance_(locator.n_lags() * lanes_, 0.0),
+        slot_semivariance_(locator.n_lags() * lanes_, 0.0),
+        touched_slots_(locator.n_lags() * lanes_),
+        class_count_(locator.n_lags(), 0),
+        class_distance_(locator.n_lags()),
+        class_semivariance_(locator.n_lags()),
+        touched_classes_(locator.n_lags()) {}
+
+  void add_run(const RowKernels&, const double* d, const double* g, std::size_t count) {
+    const std::size_t mask = lanes_ - 1;
+    if (locator_.ordered()) {
+      for (std::size_t t = 0; t < count; ++t) {
+        const std::size_t k = locator_.find(d[t]);
+        if (k != kNoClass) add(k * lanes_ + (t & mask), d[t], g[t]);
+      }
+    } else {
+      for (std::size_t t = 0; t < count; ++t) {
+        locator_.each_class(d[t], [&](std::size_t k) { add(k * lanes_ + (t & mask), d[t], g[t]); });
+      }
+    }
+    if (++runs_ == kFoldRuns) fold();
+  }
+
+  void finish_tile(ClassPartials& partials) {
+    fold();
+    for (std::size_t m = 0; m < n_touched_classes_; ++m) {
+      const std::size_t k = touched_classes_[m];
+      partials.add_tile_class(k, class_count_[k], class_distance_[k].value(),
+                              class_semivariance_[k].value());
+      class_count_[k] = 0;
+      class_distance_[k].reset();
+      class_semivariance_[k].reset();
+    }
+    n_touched_classes_ = 0;
+  }
+
+ private:
+  void add(std::size_t slot, double d, double g) {
+    if (slot_count_[slot]++ == 0) touched_slots_[n_touched_slots_++] = slot;
+    slot_distance_[slot] += d;
+    slot_semivariance_[slot] += g;
+  }
+
+  void fold() {
+    for (std::size_t m = 0; m < n_touched_slots_; ++m) {
+      const std::size_t slot = touched_slots_[m];
+      const std::size_t k = slot / lanes_;
+      if (class_count_[k] == 0) touched_classes_[n_touched_classes_++] = k;
+      class_count_[k] += slot_count_[slot];
+      class_distance_[k].add(slot_distance_[slot]);
+      class_semivariance_[k].add(slot_semivariance_[slot]);
+      slot_count_[slot] = 0;
+      slot_distance_[slot] = 0.0;
+      slot_semivariance_[slot] = 0.0;
+    }
+    n_touched_slots_ = 0;
+    runs_ = 0;
+  }
+
+  const ClassLocator& locator_;
+  std::size_t lanes_;
+  std::vector<std::uint64_t> slot_count_;
+  std::vector<double> slot_distance_;
+  std::vector<double> slot_semivariance_;
+  std::vector<std::size_t> touched_slots_;
+  std::size_t n_touched_slots_ = 0;
+  std::vector<std::uint64_t> class_count_;
+  std::vector<CompensatedSum> class_distance_;
+  std::vector<CompensatedSum> class_semivariance_;
+  std::vector<std::size_t> touched_classes_;
+  std::size_t n_touched_classes_ = 0;
+  std::size_t runs_ = 0;
+};
+
+// Runs work(state, t) for every tile t, each thread with its own state made
+// by make(), tiles split statically among OpenMP's threads (or all on the
+// calling thread when `threads` is 1); then done(state) per thread, one at a
+// time. A std::bad_alloc in any thread is rethrown on the calling thread.
+template <class Make, class Work, class Done>
+void for_each_tile(std::size_t tiles, unsigned threads, Make make, Work work, Done done) {
+  std::exception_ptr failure;
+  const long count = static_cast<long>(tiles);
+  const bool parallel = threads != 1 && tiles > 1;
+#pragma omp parallel if (parallel) num_threads(threads == 0 ? omp_threads() : threads)
+  {
+    bool ready = false;
+    decltype(make()) state{};
+    try {
+      state = make();
+      ready = true;
+    } catch (...) {
+#pragma omp critical(orv_krige_failure)
+      failure = std::current_exception();
+    }
+#pragma omp for schedule(static)
+    for (long t = 0; t < count; ++t) {
+      if (ready) work(state, static_cast<std::size_t>(t));
+    }
+    if (ready) {
+#pragma omp critical(orv_krige_done)
+      done(state);
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+struct RangeState {
+  explicit RangeState(std::size_t run) : scratch(run) {}
+  KeyRange range{kInf, -kInf, false};
+  pairs::Scratch scratch;
+};
+
+template <class Source, class Visit>
+KeyRange key_range_pass(const Source& source, unsigned threads, Visit visit) {
+  KeyRange total{kInf, -kInf, false};
+  for_each_tile(
+      source.tiles(), threads,
+      [&] { return std::make_unique<RangeState>(source.longest_run()); },
+      [&](auto& state, std::size_t t) {
+        source.key_runs(t, state->scratch, [&](const double* keys, std::size_t count) {
+          visit(keys, count, &state->range);
+        });
+      },
+      [&](auto& state) {
+        total.lower = std::min(total.lower, state->range.lower);
+        total.upper = std::max(total.upper, state->range.upper);
+        total.nan = total.nan || state->range.nan;
+      });
+  return total;
+}
+
+// The smallest and largest great-circle distance from the extreme
+// haversines: the distance formula is monotonic up to a few rounding errors,
+// so only pairs whose haversine is within a relative 1e-9 of an extreme can
+// hold an extreme distance; a second pass evaluates those pairs alone.
+template <class Source>
+KeyRange great_circle_extremes(const Source& source, const KeyRange& haversines,
+                               unsigned threads) {
+  const double near_lower = haversines.lower * (1.0 + 1e-9);
+  const double near_upper = haversines.upper * (1.0 - 1e-9);
+  return key_range_pass(source, threads, [&](const double* h, std::size_t count, KeyRange* out) {
+    for (std::size_t t = 0; t < count; ++t) {
+      if (h[t] <= near_lower || h[t] >= near_upper) {
+        const double d = distance_of_haversine(h[t]);
+        out->lower = std::min(out->lower, d);
+        out->upper = std::max(out->upper, d);
+      }
+    }
+  });
+}
+
+template <class Source>
+DistanceRange range_pass(const Source& source, std::size_t pairs, unsigned threads) {
+  const RowKernels& kernels = row_kernels();
+  const KeyRange keys =
+      key_range_pass(source, threads, [&](const double* k, std::size_t count, KeyRange* out) {
+        kernels.key_range(k, count, out);
+      });
+  if (pairs == 0 || keys.nan) return {kNaN, kNaN, pairs};
+  switch (source.key_kind()) {
+    case pairs::KeyKind::kSquaredDistance:
+      return {std::sqrt(keys.lower), std::sqrt(keys.upper), pairs};
+    case pairs::KeyKind::kHaversine: {
+      const KeyRange distances = great_circle_extremes(source, keys, threads);
+      return {distances.lower, distances.upper, pairs};
+    }
+    case pairs::KeyKind::kDistance:
+      break;
+  }
+  return {keys.lower, keys.upper, pairs};
+}
+
+template <class Accumulator>
+struct ClassState {
+  ClassState(const ClassLocator& locator, std::size_t run)
+      : accumulator(locator, run), partials(locator.n_lags()), scratch(run) {}
+  Accumulator accumulator;
+  ClassPartials partials;
+  pairs::Scratch scratch;
+};
+
+template <class Accumulator, class Source>
+ClassPartials class_pass_with(const Source& source, const ClassLocator& locator,
+                              unsigned threads) {
+  ClassPartials total(locator.n_lags());
+  const RowKernels& kernels = row_kernels();
+  for_each_tile(
+      source.tiles(), threads,
+      [&] { return std::make_unique<ClassState<Accumulator>>(locator, source.longest_run()); },
+      [&](auto& state, std::size_t t) {
+        source.pair_runs(t, state->scratch, [&](const double* d, const double* g, std::size_t n) {
+          state->accumulator.add_run(kernels, d, g, n);
+        });
+        state->accumulator.finish_tile(state->partials);
+      },
+      [&](auto& state) { total.merge(state->partials); });
+  return total;
+}
+
+// The accumulator follows from the edges alone, so it never changes the bits
+// between threads or paths.
+template <class Source>
+ClassPartials class_pass(const Source& source, const ClassEdges& edges, unsigned threads) {
+  const ClassLocator locator(edges);
+  if (locator.holds_nothing()) return ClassPartials(edges.n_lags);
+  if (DenseAccumulator::suits(locator)) {
+    return class_pass_with<DenseAccumulator>(source, locator, threads);
+  }
+  return class_pass_with<SparseAccumulator>(source, locator, threads);
+}
+
+}  // namespace
+
+std::size_t tile_size(std::size_t) { return pairs::kRun; }
+
+void ClassPartials::add_tile_class(std::size_t k, std::uint64_t count, double distance,
+                                   double semivariance) {
+  count_[k] += count;
+  distance_[k].add(distance);
+  semivariance_[k].add(semivariance);
+}
+
+bool ClassPartials::merge(const ClassPartials& other) {
+  if (other.n_lags() != n_lags()) return false;
+  for (std::size_t k = 0; k < n_lags(); ++k) {
+    count_[k] += other.count_[k];
+    distance_[k].merge(other.distance_[k]);
+    semivariance_[k].merge(other.semivariance_[k]);
+  }
+  return true;
+}
+
+ClassTotals ClassPartials::totals() const {
+  ClassTotals totals{count_, std::vector<double>(n_lags()), std::vector<double>(n_lags())};
+  for (std::size_t k = 0; k < n_lags(); ++k) {
+    totals.distance_sum[k] = distance_[k].value();
+    totals.semivariance_sum[k] = semivariance_[k].value();
+  }
+  return totals;
+}
+
+std::string ClassPartials::serialize() const {
+  std::string out;
+  const std::uint64_t n = n_lags();
+  out.append(reinterpret_cast<const char*>(&n), sizeof n);
+  for (std::size_t k = 0; k < n_lags(); ++k) {
+    out.append(reinterpret_cast<const char*>(&count_[k]), sizeof count_[k]);
+    distance_[k].write(out);
+    semivariance_[k].write(out);
+  }
+  return out;
+}
+
+bool ClassPartials::deserialize(const std::string& bytes) {
+  std::uint64_t n = 0;
+  if (bytes.size() < sizeof n) return false;
+  std::copy_n(bytes.data(), sizeof n, reinterpret_cast<char*>(&n));
+  std::size_t offset = sizeof n;
+  // Every class takes at least 26 bytes.
+  if (n > bytes.size() / 26) return false;
+  ClassPartials read(static_cast<std::size_t>(n));
+  for (std::size_t k = 0; k < read.n_lags(); ++k) {
+    if (bytes.size() - offset < sizeof(std::uint64_t)) return false;
+    std::copy_n(bytes.data() + offset, sizeof(std::uint64_t),
+                reinterpret_cast<char*>(&read.count_[k]));
+    offset += sizeof(std::uint64_t);
+    if (!read.distance_[k].read(bytes, &offset) || !read.semivariance_[k].read(bytes, &offset)) {
+      return false;
+    }
+  }
+  if (offset != bytes.size()) return false;
+  *this = std::move(read);
+  return true;
+}
+
+DistanceRange distance_range(const CondensedPairs& pairs, unsigned threads) {
+  return range_pass(pairs::CondensedRuns(pairs), pairs.size, threads);
+}
+
+DistanceRange distance_range(const DistanceMatrix& matrix, unsigned threads) {
+  return range_pass(pairs::MatrixPairs(matrix), triangle_pairs(matrix.n), threads);
+}
+
+DistanceRange distance_range(const Points& points, unsigned threads) {
+  return range_pass(pairs::PointPairs(points, points, tile_size(points.n), true),
+                    triangle_pairs(points.n), threads);
+}
+
+ClassTotals class_totals(const CondensedPairs& pairs, const ClassEdges& edges, unsigned threads) {
+  return class_pass(pairs::CondensedRuns(pairs), edges, threads).totals();
+}
+
+ClassTotals class_totals(const DistanceMatrix& matrix, const ClassEdges& edges,
+                         unsigned threads) {
+  return class_pass(pairs::MatrixPairs(matrix), edges, threads).totals();
+}
+
+ClassTotals class_totals(const Points& points, const ClassEdges& edges, unsigned threads) {
+  return class_pass(pairs::PointPairs(points, points, tile_size(points.n), true), edges, threads)
+      .totals();
+}
+
+DistanceRange block_range(const Points& rows, const Points& columns, bool diagonal) {
+  const std::size_t pairs = diagonal ? triangle_pairs(rows.n) : rows.n * columns.n;
+  return range_pass(pairs::PointPairs(rows, columns, pairs::kRun, diagonal), pairs, 1);
+}
+
+ClassPartials block_classes(const Points& rows, const Points& columns, const ClassEdges& edges,
+                            std::size_t tile, bool diagonal) {
+  return class_pass(pairs::PointPairs(rows, columns, tile, diagonal), edges, 1);
+}
+
+void great_circle_matrix(const double* a, std::size_t n, const double* b, std::size_t m,
+                         double* out, unsigned threads) {
+  const GeoColumns rows(a, n);
+  const GeoColumns columns(b, m);
+  const RowKernels& kernels = row_kernels();
+  const long count = static_cast<long>(n);
+#pragma omp parallel for schedule(static) if (threads != 1 && n > 1) \
+    num_threads(threads == 0 ? omp_threads() : threads)
+  for (long i = 0; i < count; ++i) {
+    const std::size_t r = static_cast<std::size_t>(i);
+    kernels.great_circle(geo_point(rows, r), geo_run(columns, 0), m, out + r * m);
+  }
+}
+
+}  // namespace orv::krige

@@ -1,0 +1,17 @@
+// ClassPartial, the picklable per-class result of a set of tiles, and its
+// exact merge.
+#pragma once
+
+#include "krige/core/common.hpp"
+#include "pyrt/classdef.hpp"
+#include "krige/kernel/semivariogram_kernel.hpp"
+
+namespace orv::krige::tiles {
+
+extern const pyrt::ClassSpec& class_partial_class();
+extern const pyrt::FunctionSpec kMergePartials;
+
+// A new ClassPartial holding `partials` (the module's class, by name).
+py::object make_partial(const Call& call, const ClassPartials& partials);
+
+}  // namespace orv::krige::tiles
