@@ -59,8 +59,10 @@ inline double grid_class(const ClassGrid& c, double v) {
   // Adding and taking away 2^52 rounds a double in [0, 2^51) to an integer.
   constexpr double kRound = 4503599627370496.0;
   const bool inside = (v >= c.front) & (v < c.back);
-  double y = (v - c.front) * c.scale;
-  y = inside & (y >= 0.0) & (y < c.top) ? y : 0.0;
+  // Inside, y >= 0 (or +inf, which lands in the last class, as it must); the
+  // rounding trick may err by one from 2^51 on, where the last class is
+  // certain anyway. Outside, y is discarded.
+  const double y = (v - c.front) * c.scale;
   const double nearest = (y + kRound) - kRound;
   const double below = nearest > y ? nearest - 1.0 : nearest;
   const double m = below < c.last ? below : c.last;
