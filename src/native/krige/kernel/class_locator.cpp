@@ -23,8 +23,8 @@ ClassLocator::ClassLocator(const ClassEdges& edges) : n_lags_(edges.n_lags) {
   last_as_double_ = static_cast<double>(last_);
   const double scale = static_cast<double>(lower_.size()) / (back_ - front_);
   scale_ = std::isfinite(scale) ? scale : 0.0;
-  grid_ = {front_,       back_, scale_, last_as_double_, grid_margin(), 2251799813685248.0,
-           static_cast<double>(n_lags_)};
+  grid_ = {front_, back_, scale_, last_as_double_, grid_margin(), static_cast<double>(n_lags_),
+           look_up, this};
 }
 
 // How far from the integers the grid position of a distance must be for its
@@ -47,6 +47,12 @@ double ClassLocator::grid_margin() const {
   const double rounding = 16.0 * (last_as_double_ + 2.0) * std::numeric_limits<double>::epsilon();
   const double margin = deviation + rounding;
   return std::isfinite(margin) && margin < 0.01 ? margin : kInfinite;
+}
+
+double ClassLocator::look_up(const void* locator, double d) {
+  const auto& self = *static_cast<const ClassLocator*>(locator);
+  const std::size_t k = self.find(d);
+  return static_cast<double>(k == kNoClass ? self.n_lags_ : k);
 }
 
 std::size_t ClassLocator::search(double d) const {

@@ -18,17 +18,17 @@ constexpr std::size_t kNoClass = static_cast<std::size_t>(-1);
 // Equal-width classes 0 .. last seen as a grid: y = (d - front) * scale is
 // within `margin` of k at the lower edge of class k. A distance in
 // [front, back) whose y is farther than margin from every integer lies in
-// class min(floor(y), last); y must stay below `top` (2^51). Without such a
-// grid, margin is infinite and every distance is looked up. `none` (the
-// class count) stands for no class.
+// class min(floor(y), last). Without such a grid, margin is infinite and every distance is looked up with look_up
+// (given `locator`). `none` (the class count) stands for no class.
 struct ClassGrid {
   double front;
   double back;
   double scale;
   double last;
   double margin;
-  double top;
   double none;
+  double (*look_up)(const void* locator, double d);
+  const void* locator;
 };
 
 // Classes that can hold nothing (NaN edge, upper edge not above the lower)
@@ -40,6 +40,9 @@ struct ClassGrid {
 class ClassLocator {
  public:
   explicit ClassLocator(const ClassEdges& edges);
+  // The grid points back at its locator.
+  ClassLocator(const ClassLocator&) = delete;
+  ClassLocator& operator=(const ClassLocator&) = delete;
 
   std::size_t n_lags() const { return n_lags_; }
   bool holds_nothing() const { return lower_.empty(); }
@@ -70,6 +73,7 @@ class ClassLocator {
  private:
   std::size_t search(double d) const;
   double grid_margin() const;
+  static double look_up(const void* locator, double d);
 
   std::size_t n_lags_;
   std::vector<double> lower_;

@@ -26,10 +26,8 @@ constexpr std::size_t kRun = 256;
 
 // Per-thread buffers of one run.
 struct Scratch {
-  explicit Scratch(std::size_t run) : first(run), second(run), third(run) {}
-  std::vector<double> first;
-  std::vector<double> second;
-  std::vector<double> third;
+  explicit Scratch(std::size_t run) : distances(run) {}
+  std::vector<double> distances;
 };
 
 // The tiles of a rows-by-columns grid of pairs; with `diagonal` the row set
@@ -133,12 +131,12 @@ class PointPairs {
   void key_runs(std::size_t t, Scratch& scratch, Use&& use) const {
     const RowKernels& kernels = row_kernels();
     grid_.each_row(t, [&](std::size_t r, std::size_t c0, std::size_t count) {
-      double* out = scratch.first.data();
+      double* out = scratch.distances.data();
       if (geographic_) {
         const GeoColumns& columns = diagonal_ ? geo_rows_ : geo_columns_;
         kernels.haversines(geo_point(geo_rows_, r), geo_run(columns, c0), count, out);
       } else {
-        distances(kernels, r, c0, count, out, false);
+        squared_distances(kernels, r, c0, count, out);
       }
       use(static_cast<const double*>(out), count);
     });
@@ -148,27 +146,24 @@ class PointPairs {
   void pair_runs(std::size_t t, Scratch& scratch, Use&& use) const {
     const RowKernels& kernels = row_kernels();
     grid_.each_row(t, [&](std::size_t r, std::size_t c0, std::size_t count) {
-      distances(kernels, r, c0, count, scratch.first.data(), true);
-      kernels.half_squared_differences(rows_.values[r], columns_.values + c0, count,
-                                       scratch.second.data());
-      use(static_cast<const double*>(scratch.first.data()),
-          static_cast<const double*>(scratch.second.data()), count);
+      double* out = scratch.distances.data();
+      if (geographic_) {
+        const GeoColumns& columns = diagonal_ ? geo_rows_ : geo_columns_;
+        kernels.great_circle(geo_point(geo_rows_, r), geo_run(columns, c0), count, out);
+      } else {
+        squared_distances(kernels, r, c0, count, out);
+      }
+      use(PairRun{out, !geographic_, rows_.values[r], columns_.values + c0, false, count});
     });
   }
 
  private:
-  void distances(const RowKernels& kernels, std::size_t r, std::size_t c0, std::size_t count,
-                 double* out, bool rooted) const {
-    if (geographic_) {
-      const GeoColumns& columns = diagonal_ ? geo_rows_ : geo_columns_;
-      kernels.great_circle(geo_point(geo_rows_, r), geo_run(columns, c0), count, out);
-      return;
-    }
+  void squared_distances(const RowKernels& kernels, std::size_t r, std::size_t c0,
+                         std::size_t count, double* out) const {
     const ProjectedColumns& columns = diagonal_ ? *projected_rows_ : *projected_columns_;
     const double* origin = rows_.coordinates + r * rows_.dims;
     kernels.squared_distances(origin, columns.column_start(c0), columns.stride(), columns.dims(),
                               count, out);
-    if (rooted) kernels.square_roots(out, count);
   }
 
   Points rows_;
@@ -201,13 +196,10 @@ class MatrixPairs {
   }
 
   template <class Use>
-  void pair_runs(std::size_t t, Scratch& scratch, Use&& use) const {
-    const RowKernels& kernels = row_kernels();
+  void pair_runs(std::size_t t, Scratch&, Use&& use) const {
     grid_.each_row(t, [&](std::size_t r, std::size_t c0, std::size_t count) {
-      kernels.half_squared_differences(matrix_.values[r], matrix_.values + c0, count,
-                                       scratch.second.data());
-      use(matrix_.data + r * matrix_.row_stride + c0,
-          static_cast<const double*>(scratch.second.data()), count);
+      use(PairRun{matrix_.data + r * matrix_.row_stride + c0, false, matrix_.values[r],
+                  matrix_.values + c0, false, count});
     });
   }
 
@@ -234,11 +226,10 @@ class CondensedRuns {
   }
 
   template <class Use>
-  void pair_runs(std::size_t t, Scratch& scratch, Use&& use) const {
+  void pair_runs(std::size_t t, Scratch&, Use&& use) const {
     each_run(t, [&](std::size_t first, std::size_t count) {
-      double* half = scratch.second.data();
-      for (std::size_t i = 0; i < count; ++i) half[i] = 0.5 * pairs_.squared_difference[first + i];
-      use(pairs_.distance + first, static_cast<const double*>(half), count);
+      use(PairRun{pairs_.distance + first, false, 0.0, pairs_.squared_difference + first, true,
+                  count});
     });
   }
 

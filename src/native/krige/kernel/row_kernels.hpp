@@ -25,7 +25,7 @@ inline GeoRun geo_run(const GeoColumns& columns, std::size_t first) {
           columns.cos_lat.data() + first};
 }
 
-// The code of classify() for a distance too close to an edge for the class
+// The class code of prepare() for a distance too close to an edge for the class
 // width to settle it (ClassLocator::find decides).
 constexpr double kLookUp = -1.0;
 
@@ -41,28 +41,37 @@ struct KeyRange {
   bool nan;
 };
 
+// One run of pairs as a source hands it over: the row point against
+// `count` consecutive column points.
+struct PairRun {
+  const double* distance;  // distances, or their squares when `squared`
+  bool squared;
+  double value;            // the row point's value
+  const double* second;    // the column points' values, or the pairs' squared
+  bool condensed;          // differences of values when `condensed`
+  std::size_t count;
+};
+
 struct RowKernels {
   const char* name;
   // out[t] = the sum over the dims columns, in column order, of
   // (column[c * stride + t] - origin[c]) ** 2.
   void (*squared_distances)(const double* origin, const double* column, std::size_t stride,
                             std::size_t dims, std::size_t count, double* out);
-  // values[t] = sqrt(values[t]).
-  void (*square_roots)(double* values, std::size_t count);
-  // out[t] = 0.5 * (others[t] - value) ** 2.
-  void (*half_squared_differences)(double value, const double* others, std::size_t count,
-                                   double* out);
   // out[t] = great_circle_km(a, point t of run).
   void (*great_circle)(const GeoPoint& a, const GeoRun& run, std::size_t count, double* out);
-  // k[t] = the class of d[t] on the grid, grid.none for none, or kLookUp.
-  void (*classify)(const ClassGrid& grid, const double* d, std::size_t count, double* k);
-  // slot k[t] * 8 + t % 8 of `slots` += (d[t], g[t], 1, 0), k[t] >= 0.
-  void (*accumulate)(double* slots, const double* k, const double* d, const double* g,
-                     std::size_t count);
-  // Widens *range by keys[0 .. count).
-  void (*key_range)(const double* keys, std::size_t count, KeyRange* range);
   // out[t] = haversine(a, point t of run).
   void (*haversines)(const GeoPoint& a, const GeoRun& run, std::size_t count, double* out);
+  // Widens *range by keys[0 .. count).
+  void (*key_range)(const double* keys, std::size_t count, KeyRange* range);
+  // The distance d[t] and semivariance g[t] = 0.5 * (second[t] - value) ** 2
+  // (0.5 * second[t] when condensed) of each pair of the run, and its class
+  // k[t] on the grid: a class, grid.none, or kLookUp.
+  void (*prepare)(const ClassGrid& grid, const PairRun& run, double* d, double* g, double* k);
+  // slot k[t] * 8 + t % 8 of `slots` += (d[t], g[t], 1, 0), where a kLookUp
+  // class is found by grid.look_up.
+  void (*accumulate)(const ClassGrid& grid, double* slots, const double* k, const double* d,
+                     const double* g, std::size_t count);
 };
 
 // The names of the paths this build and processor can run, baseline first.

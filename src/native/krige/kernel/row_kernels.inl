@@ -30,18 +30,6 @@ void squared_distances(const double* origin, const double* column, std::size_t s
   }
 }
 
-void square_roots(double* __restrict values, std::size_t count) {
-  for (std::size_t t = 0; t < count; ++t) values[t] = std::sqrt(values[t]);
-}
-
-void half_squared_differences(double value, const double* __restrict others, std::size_t count,
-                              double* __restrict out) {
-  for (std::size_t t = 0; t < count; ++t) {
-    const double diff = others[t] - value;
-    out[t] = 0.5 * (diff * diff);
-  }
-}
-
 // The loop body for one point against a run; `Pair` is the per-pair formula.
 template <double (*Pair)(const GeoPoint&, double, double, double, double, double)>
 void geo_loop(const GeoPoint& a, const GeoRun& run, std::size_t count, double* __restrict out) {
@@ -65,29 +53,49 @@ void haversines(const GeoPoint& a, const GeoRun& run, std::size_t count, double*
   geo_loop<haversine>(a, run, count, out);
 }
 
-void classify(const ClassGrid& grid, const double* __restrict d, std::size_t count,
-              double* __restrict k) {
-  const ClassGrid c = grid;
+// The class of distance v on the grid (see ClassGrid): bitwise & and | (no
+// short circuit), so that loops over it have no branch.
+inline double grid_class(const ClassGrid& c, double v) {
   // Adding and taking away 2^52 rounds a double in [0, 2^51) to an integer.
   constexpr double kRound = 4503599627370496.0;
-  // Bitwise & and | (no short circuit), so that the loop has no branch.
-  for (std::size_t t = 0; t < count; ++t) {
-    const double v = d[t];
-    const bool inside = (v >= c.front) & (v < c.back);
-    double y = (v - c.front) * c.scale;
-    y = inside & (y >= 0.0) & (y < c.top) ? y : 0.0;
-    const double nearest = (y + kRound) - kRound;
-    const double below = nearest > y ? nearest - 1.0 : nearest;
-    const double m = below < c.last ? below : c.last;
-    const bool clear_of_lower = y - m > c.margin;
-    const bool clear_of_upper = (y >= c.last) | ((m + 1.0) - y > c.margin);
-    const double settled = clear_of_lower & clear_of_upper ? m : kLookUp;
-    k[t] = inside ? settled : c.none;
+  const bool inside = (v >= c.front) & (v < c.back);
+  // Inside, y >= 0 (or +inf, which lands in the last class, as it must); the
+  // rounding trick may err by one from 2^51 on, where the last class is
+  // certain anyway. Outside, y is discarded.
+  const double y = (v - c.front) * c.scale;
+  const double nearest = (y + kRound) - kRound;
+  const double below = nearest > y ? nearest - 1.0 : nearest;
+  const double m = below < c.last ? below : c.last;
+  const bool clear_of_lower = y - m > c.margin;
+  const bool clear_of_upper = (y >= c.last) | ((m + 1.0) - y > c.margin);
+  const double settled = clear_of_lower & clear_of_upper ? m : kLookUp;
+  return inside ? settled : c.none;
+}
+
+template <bool kSquared, bool kCondensed>
+void prepare_run(const ClassGrid& grid, const PairRun& run, double* __restrict d,
+                 double* __restrict g, double* __restrict k) {
+  const ClassGrid c = grid;
+  const double* __restrict distance = run.distance;
+  const double* __restrict second = run.second;
+  const double value = run.value;
+  for (std::size_t t = 0; t < run.count; ++t) {
+    const double v = kSquared ? std::sqrt(distance[t]) : distance[t];
+    const double diff = second[t] - value;
+    g[t] = kCondensed ? 0.5 * second[t] : 0.5 * (diff * diff);
+    d[t] = v;
+    k[t] = grid_class(c, v);
   }
 }
 
-// Four doubles at once; memcpy keeps it free of alignment demands.
-typedef double SlotVector __attribute__((vector_size(32)));
+void prepare(const ClassGrid& grid, const PairRun& run, double* d, double* g, double* k) {
+  if (run.squared) {
+    if (run.condensed) return prepare_run<true, true>(grid, run, d, g, k);
+    return prepare_run<true, false>(grid, run, d, g, k);
+  }
+  if (run.condensed) return prepare_run<false, true>(grid, run, d, g, k);
+  prepare_run<false, false>(grid, run, d, g, k);
+}
 
 // The range runs in vectors of this path's width; min and max are exact, so
 // the width never changes the result.
@@ -126,8 +134,14 @@ void key_range(const double* __restrict keys, std::size_t count, KeyRange* range
   *range = result;
 }
 
-inline void add_pair(double* __restrict slots, double k, std::size_t lane, double d, double g) {
-  double* slot = slots + (static_cast<std::size_t>(static_cast<std::int64_t>(k)) * 8 + lane) * kSlotWidth;
+// Four doubles at once; memcpy keeps it free of alignment demands.
+typedef double SlotVector __attribute__((vector_size(32)));
+
+inline void add_pair(const ClassGrid& grid, double* __restrict slots, double k, std::size_t lane,
+                     double d, double g) {
+  if (k < 0.0) k = grid.look_up(grid.locator, d);
+  double* slot =
+      slots + (static_cast<std::size_t>(static_cast<std::int64_t>(k)) * 8 + lane) * kSlotWidth;
   SlotVector sums;
   std::memcpy(&sums, slot, sizeof sums);
   const SlotVector pair = {d, g, 1.0, 0.0};
@@ -135,25 +149,27 @@ inline void add_pair(double* __restrict slots, double k, std::size_t lane, doubl
   std::memcpy(slot, &sums, sizeof sums);
 }
 
-void accumulate(double* __restrict slots, const double* __restrict k, const double* __restrict d,
-                const double* __restrict g, std::size_t count) {
+void accumulate(const ClassGrid& grid, double* __restrict slots, const double* __restrict k,
+                const double* __restrict d, const double* __restrict g, std::size_t count) {
   std::size_t t = 0;
   // Eight at a time, so that every lane is a constant.
   for (; t + 8 <= count; t += 8) {
     for (std::size_t lane = 0; lane < 8; ++lane) {
-      add_pair(slots, k[t + lane], lane, d[t + lane], g[t + lane]);
+      add_pair(grid, slots, k[t + lane], lane, d[t + lane], g[t + lane]);
     }
   }
-  for (; t < count; ++t) add_pair(slots, k[t], t & 7, d[t], g[t]);
+  for (; t < count; ++t) add_pair(grid, slots, k[t], t & 7, d[t], g[t]);
 }
 
 }  // namespace
 }  // namespace ORV_ISA_PATH
 
-const RowKernels ORV_ISA_CONSTANT = {
-    ORV_ISA_NAME,           ORV_ISA_PATH::squared_distances, ORV_ISA_PATH::square_roots,
-    ORV_ISA_PATH::half_squared_differences, ORV_ISA_PATH::great_circle,
-    ORV_ISA_PATH::classify, ORV_ISA_PATH::accumulate, ORV_ISA_PATH::key_range,
-    ORV_ISA_PATH::haversines};
+const RowKernels ORV_ISA_CONSTANT = {ORV_ISA_NAME,
+                                     ORV_ISA_PATH::squared_distances,
+                                     ORV_ISA_PATH::great_circle,
+                                     ORV_ISA_PATH::haversines,
+                                     ORV_ISA_PATH::key_range,
+                                     ORV_ISA_PATH::prepare,
+                                     ORV_ISA_PATH::accumulate};
 
 }  // namespace orv::krige::isa

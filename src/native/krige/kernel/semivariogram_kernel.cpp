@@ -51,6 +51,8 @@ class DenseAccumulator {
         n_lags_(locator.n_lags()),
         fold_runs_(std::max<std::size_t>(kFoldRuns, (locator.n_lags() + 1) / 2)),
         slots_((locator.n_lags() + 1) * kLanes * kSlotWidth, 0.0),
+        distance_run_(run),
+        semivariance_run_(run),
         classes_(run),
         count_(locator.n_lags(), 0),
         distance_(locator.n_lags()),
@@ -60,16 +62,11 @@ class DenseAccumulator {
     return locator.ordered() && locator.n_lags() <= kMaxLanedClasses;
   }
 
-  void add_run(const RowKernels& kernels, const double* d, const double* g, std::size_t count) {
-    double* k = classes_.data();
-    kernels.classify(locator_.grid(), d, count, k);
-    for (std::size_t t = 0; t < count; ++t) {
-      if (k[t] == kLookUp) {
-        const std::size_t found = locator_.find(d[t]);
-        k[t] = static_cast<double>(found == kNoClass ? n_lags_ : found);
-      }
-    }
-    kernels.accumulate(slots_.data(), k, d, g, count);
+  void add_run(const RowKernels& kernels, const PairRun& run) {
+    kernels.prepare(locator_.grid(), run, distance_run_.data(), semivariance_run_.data(),
+                    classes_.data());
+    kernels.accumulate(locator_.grid(), slots_.data(), classes_.data(), distance_run_.data(),
+                       semivariance_run_.data(), run.count);
     if (++runs_ == fold_runs_) fold();
   }
 
@@ -103,6 +100,8 @@ class DenseAccumulator {
   std::size_t n_lags_;
   std::size_t fold_runs_;
   std::vector<double> slots_;  // the last kLanes slots take the pairs of no class
+  std::vector<double> distance_run_;
+  std::vector<double> semivariance_run_;
   std::vector<double> classes_;
   std::vector<std::uint64_t> count_;
   std::vector<CompensatedSum> distance_;
@@ -115,8 +114,11 @@ class DenseAccumulator {
 // every kFoldRuns runs in the order first touched.
 class SparseAccumulator {
  public:
-  SparseAccumulator(const ClassLocator& locator, std::size_t)
+  SparseAccumulator(const ClassLocator& locator, std::size_t run)
       : locator_(locator),
+        distance_run_(run),
+        semivariance_run_(run),
+        classes_(run),
         lanes_(lanes_for(locator.n_lags())),
         slot_count_(locator.n_lags() * lanes_, 0),
         slot_distance_(locator.n_lags() * lanes_, 0.0),
@@ -127,7 +129,12 @@ class SparseAccumulator {
         class_semivariance_(locator.n_lags()),
         touched_classes_(locator.n_lags()) {}
 
-  void add_run(const RowKernels&, const double* d, const double* g, std::size_t count) {
+  void add_run(const RowKernels& kernels, const PairRun& run) {
+    const double* d = distance_run_.data();
+    const double* g = semivariance_run_.data();
+    const std::size_t count = run.count;
+    kernels.prepare(locator_.grid(), run, distance_run_.data(), semivariance_run_.data(),
+                    classes_.data());
     const std::size_t mask = lanes_ - 1;
     if (locator_.ordered()) {
       for (std::size_t t = 0; t < count; ++t) {
@@ -179,6 +186,9 @@ class SparseAccumulator {
   }
 
   const ClassLocator& locator_;
+  std::vector<double> distance_run_;
+  std::vector<double> semivariance_run_;
+  std::vector<double> classes_;  // unused: these edges have no grid
   std::size_t lanes_;
   std::vector<std::uint64_t> slot_count_;
   std::vector<double> slot_distance_;
@@ -309,9 +319,8 @@ ClassPartials class_pass_with(const Source& source, const ClassLocator& locator,
       source.tiles(), threads,
       [&] { return std::make_unique<ClassState<Accumulator>>(locator, source.longest_run()); },
       [&](auto& state, std::size_t t) {
-        source.pair_runs(t, state->scratch, [&](const double* d, const double* g, std::size_t n) {
-          state->accumulator.add_run(kernels, d, g, n);
-        });
+        source.pair_runs(t, state->scratch,
+                         [&](const PairRun& run) { state->accumulator.add_run(kernels, run); });
         state->accumulator.finish_tile(state->partials);
       },
       [&](auto& state) { total.merge(state->partials); });
