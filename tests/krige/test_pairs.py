@@ -162,6 +162,30 @@ def test_merged_blocks_give_the_cores_bits(gtype):
     assert (min(r[0] for r in ranges), max(r[1] for r in ranges)) == (d_min, d_max)
 
 
+def misaligned(array):
+    """The same float64 values at an address that is not a multiple of 8, as pickled buffers come."""
+    raw = np.empty(array.nbytes + 1, np.uint8)
+    copy = raw[1:].view(array.dtype).reshape(array.shape)
+    copy[...] = array
+    return copy
+
+
+@pytest.mark.parametrize("gtype", ["PROJCS", "GEOGCS"])
+def test_misaligned_buffers_are_read_safely(gtype):
+    geographic = gtype == "GEOGCS"
+    points, values = scattered(gtype, 300)
+    points = np.ascontiguousarray(points[:, :2])
+    odd_points, odd_values = misaligned(points), misaligned(values)
+    assert odd_points.ctypes.data % 8 != 0
+    expected = core.init_variogram_model(points, values, 7, gtype)
+    assert bits(core.init_variogram_model(odd_points, odd_values, 7, gtype)) == bits(expected)
+    edges = np.linspace(0.0, 1e5, 8)
+    args = dict(tile=_pairs.tile_size(300), geographic=geographic, diagonal=True)
+    odd = _pairs.block_classes(odd_points, odd_values, odd_points, odd_values, edges, **args)
+    even = _pairs.block_classes(points, values, points, values, edges, **args)
+    assert bits(odd.totals()) == bits(even.totals())
+
+
 TWO = np.zeros((2, 2))
 BLOCKS = (TWO, np.zeros(2), TWO, np.zeros(2), np.zeros(3))
 

@@ -1,5 +1,6 @@
 #include "krige/core/float64_view.hpp"
 
+#include <cstdint>
 #include <cstring>
 
 namespace orv::krige {
@@ -42,6 +43,16 @@ Float64View Float64View::try_of(py::handle obj, bool writable) {
     return result;
   }
   result.size_ = static_cast<std::size_t>(result.view_->len) / sizeof(double);
+  if (reinterpret_cast<std::uintptr_t>(result.view_->buf) % alignof(double) != 0) {
+    if (writable) {
+      // Writes must reach the caller's memory: the caller converts or reports it.
+      result.view_.reset();
+      result.size_ = 0;
+      return result;
+    }
+    result.aligned_copy_.reset(new double[result.size_ ? result.size_ : 1]);
+    std::memcpy(result.aligned_copy_.get(), result.view_->buf, result.size_ * sizeof(double));
+  }
   return result;
 }
 

@@ -11,6 +11,9 @@ namespace orv::krige {
 
 // A C-contiguous float64 buffer exported by a Python object. The export
 // keeps the object alive and stops numpy from resizing it while viewed.
+// A read-only view of a buffer that is not 8-byte aligned (arrays rebuilt
+// from pickled byte streams can be) reads an aligned copy, so the kernels
+// never load a misaligned double.
 class Float64View {
  public:
   // The view of `obj`, or an empty view when `obj` does not export a
@@ -26,7 +29,9 @@ class Float64View {
   static Float64View of(py::handle obj, const char* what, bool writable = false);
 
   explicit operator bool() const { return view_ != nullptr; }
-  const double* data() const { return static_cast<const double*>(view_->buf); }
+  const double* data() const {
+    return aligned_copy_ ? aligned_copy_.get() : static_cast<const double*>(view_->buf);
+  }
   double* mutable_data() const { return static_cast<double*>(view_->buf); }
   std::size_t size() const { return size_; }
   int ndim() const { return view_->ndim; }
@@ -38,6 +43,7 @@ class Float64View {
     void operator()(Py_buffer* view) const;
   };
   std::unique_ptr<Py_buffer, Release> view_;
+  std::unique_ptr<double[]> aligned_copy_;
   std::size_t size_ = 0;
 };
 
