@@ -36,11 +36,11 @@ lint: install
 	.venv/bin/ruff format --check src tests benchmarks examples
 	cd src && MYPY_CACHE_DIR=../build/mypy-cache ../$(PY) -m mypy.stubtest \
 	  --allowlist ../tests/typing/stubtest-allowlist.txt orv._algos.geo.driver orv._algos.spmis.krige.core
-	clang-format --dry-run -Werror $$(git ls-files 'src/native/*.cpp' 'src/native/*.hpp')
+	.venv/bin/clang-format --dry-run -Werror $$(git ls-files 'src/native/*.cpp' 'src/native/*.hpp')
 
 format: setup
 	.venv/bin/ruff format src tests benchmarks examples
-	clang-format -i $$(git ls-files 'src/native/*.cpp' 'src/native/*.hpp')
+	.venv/bin/clang-format -i $$(git ls-files 'src/native/*.cpp' 'src/native/*.hpp')
 
 clean:
 	rm -rf build .venv-asan

@@ -23,7 +23,7 @@ ClassLocator::ClassLocator(const ClassEdges& edges) : n_lags_(edges.n_lags) {
   last_as_double_ = static_cast<double>(last_);
   const double scale = static_cast<double>(lower_.size()) / (back_ - front_);
   scale_ = std::isfinite(scale) ? scale : 0.0;
-  grid_ = {front_, back_, scale_, last_as_double_, grid_margin(), static_cast<double>(n_lags_),
+  grid_ = {front_,  back_, scale_, last_as_double_, grid_margin(), static_cast<double>(n_lags_),
            look_up, this};
 }
 

@@ -18,8 +18,8 @@ constexpr std::size_t kNoClass = static_cast<std::size_t>(-1);
 // Equal-width classes 0 .. last seen as a grid: y = (d - front) * scale is
 // within `margin` of k at the lower edge of class k. A distance in
 // [front, back) whose y is farther than margin from every integer lies in
-// class min(floor(y), last). Without such a grid, margin is infinite and every distance is looked up with look_up
-// (given `locator`). `none` (the class count) stands for no class.
+// class min(floor(y), last). Without such a grid, margin is infinite and every distance is looked
+// up with look_up (given `locator`). `none` (the class count) stands for no class.
 struct ClassGrid {
   double front;
   double back;

@@ -123,9 +123,7 @@ class PointPairs {
   std::size_t tiles() const { return grid_.count(); }
   std::size_t longest_run() const { return tile_; }
 
-  KeyKind key_kind() const {
-    return geographic_ ? KeyKind::kHaversine : KeyKind::kSquaredDistance;
-  }
+  KeyKind key_kind() const { return geographic_ ? KeyKind::kHaversine : KeyKind::kSquaredDistance; }
 
   template <class Use>
   void key_runs(std::size_t t, Scratch& scratch, Use&& use) const {

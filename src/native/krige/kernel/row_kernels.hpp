@@ -46,9 +46,9 @@ struct KeyRange {
 struct PairRun {
   const double* distance;  // distances, or their squares when `squared`
   bool squared;
-  double value;            // the row point's value
-  const double* second;    // the column points' values, or the pairs' squared
-  bool condensed;          // differences of values when `condensed`
+  double value;          // the row point's value
+  const double* second;  // the column points' values, or the pairs' squared
+  bool condensed;        // differences of values when `condensed`
   std::size_t count;
 };
 

@@ -245,8 +245,7 @@ template <class Source, class Visit>
 KeyRange key_range_pass(const Source& source, unsigned threads, Visit visit) {
   KeyRange total{kInf, -kInf, false};
   for_each_tile(
-      source.tiles(), threads,
-      [&] { return std::make_unique<RangeState>(source.longest_run()); },
+      source.tiles(), threads, [&] { return std::make_unique<RangeState>(source.longest_run()); },
       [&](auto& state, std::size_t t) {
         source.key_runs(t, state->scratch, [&](const double* keys, std::size_t count) {
           visit(keys, count, &state->range);
@@ -265,8 +264,7 @@ KeyRange key_range_pass(const Source& source, unsigned threads, Visit visit) {
 // so only pairs whose haversine is within a relative 1e-9 of an extreme can
 // hold an extreme distance; a second pass evaluates those pairs alone.
 template <class Source>
-KeyRange great_circle_extremes(const Source& source, const KeyRange& haversines,
-                               unsigned threads) {
+KeyRange great_circle_extremes(const Source& source, const KeyRange& haversines, unsigned threads) {
   const double near_lower = haversines.lower * (1.0 + 1e-9);
   const double near_upper = haversines.upper * (1.0 - 1e-9);
   return key_range_pass(source, threads, [&](const double* h, std::size_t count, KeyRange* out) {
@@ -283,10 +281,9 @@ KeyRange great_circle_extremes(const Source& source, const KeyRange& haversines,
 template <class Source>
 DistanceRange range_pass(const Source& source, std::size_t pairs, unsigned threads) {
   const RowKernels& kernels = row_kernels();
-  const KeyRange keys =
-      key_range_pass(source, threads, [&](const double* k, std::size_t count, KeyRange* out) {
-        kernels.key_range(k, count, out);
-      });
+  const KeyRange keys = key_range_pass(
+      source, threads,
+      [&](const double* k, std::size_t count, KeyRange* out) { kernels.key_range(k, count, out); });
   if (pairs == 0 || keys.nan) return {kNaN, kNaN, pairs};
   switch (source.key_kind()) {
     case pairs::KeyKind::kSquaredDistance:
@@ -311,8 +308,7 @@ struct ClassState {
 };
 
 template <class Accumulator, class Source>
-ClassPartials class_pass_with(const Source& source, const ClassLocator& locator,
-                              unsigned threads) {
+ClassPartials class_pass_with(const Source& source, const ClassLocator& locator, unsigned threads) {
   ClassPartials total(locator.n_lags());
   const RowKernels& kernels = row_kernels();
   for_each_tile(
@@ -420,8 +416,7 @@ ClassTotals class_totals(const CondensedPairs& pairs, const ClassEdges& edges, u
   return class_pass(pairs::CondensedRuns(pairs), edges, threads).totals();
 }
 
-ClassTotals class_totals(const DistanceMatrix& matrix, const ClassEdges& edges,
-                         unsigned threads) {
+ClassTotals class_totals(const DistanceMatrix& matrix, const ClassEdges& edges, unsigned threads) {
   return class_pass(pairs::MatrixPairs(matrix), edges, threads).totals();
 }
 

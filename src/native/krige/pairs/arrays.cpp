@@ -29,8 +29,8 @@ PointBlock point_block(py::handle coordinates, py::handle values, bool geographi
   const std::size_t n = block.coordinates.extent(0);
   const std::size_t dims = block.coordinates.extent(1);
   if (geographic && dims != 2) {
-    pyrt::raise(PyExc_ValueError, "%s must have two columns (longitude, latitude), not %zu",
-                name, dims);
+    pyrt::raise(PyExc_ValueError, "%s must have two columns (longitude, latitude), not %zu", name,
+                dims);
   }
   if (values) {
     block.values = Float64View::of(values, "values");

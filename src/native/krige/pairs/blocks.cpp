@@ -18,9 +18,9 @@ py::object great_circle_matrix_of(const Call& call) {
   const std::size_t n = a.points.n;
   const std::size_t m = b.points.n;
   py::object np = call.global(PYRT_NAME("np"));
-  py::object out = np_call(np, PYRT_NAME("empty"),
-                           {py::make_tuple(to_int(static_cast<long>(n)),
-                                           to_int(static_cast<long>(m)))});
+  py::object out =
+      np_call(np, PYRT_NAME("empty"),
+              {py::make_tuple(to_int(static_cast<long>(n)), to_int(static_cast<long>(m)))});
   const Float64View view = Float64View::of(out, "distance matrix", true);
   {
     ReleasedGil unlocked;
@@ -44,8 +44,9 @@ BlockPair block_pair(py::handle a, py::handle values_a, py::handle b, py::handle
     pyrt::raise(PyExc_ValueError, "coords_a and coords_b must have the same number of columns");
   }
   if (diagonal && pair.rows.points.n != pair.columns.points.n) {
-    pyrt::raise(PyExc_ValueError, "a diagonal block pairs a block with itself: coords_a and "
-                                  "coords_b must be the same points");
+    pyrt::raise(PyExc_ValueError,
+                "a diagonal block pairs a block with itself: coords_a and "
+                "coords_b must be the same points");
   }
   return pair;
 }
@@ -57,8 +58,8 @@ py::object block_range_of(const Call& call) {
   DistanceRange range;
   {
     ReleasedGil unlocked;
-    range = block_range(pair.rows.points, diagonal ? pair.rows.points : pair.columns.points,
-                        diagonal);
+    range =
+        block_range(pair.rows.points, diagonal ? pair.rows.points : pair.columns.points, diagonal);
   }
   return py::make_tuple(to_float(range.min), to_float(range.max),
                         pyrt::steal_or_throw(PyLong_FromSize_t(range.pairs)));

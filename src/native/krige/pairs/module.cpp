@@ -42,7 +42,8 @@ py::object force_isa_of(const Call& call) {
   }
   const char* text = PyUnicode_AsUTF8(name.ptr());
   if (text == nullptr) pyrt::throw_current();
-  if (!force_isa(text)) pyrt::raise(PyExc_ValueError, "no instruction-set path %R here", name.ptr());
+  if (!force_isa(text))
+    pyrt::raise(PyExc_ValueError, "no instruction-set path %R here", name.ptr());
   // The kriging core holds its own copy of the kernel and follows this name.
   pyrt::set_global(call.globals(), "_forced_isa", name);
   return py::none();

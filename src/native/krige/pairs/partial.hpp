@@ -3,8 +3,8 @@
 #pragma once
 
 #include "krige/core/common.hpp"
-#include "pyrt/classdef.hpp"
 #include "krige/kernel/semivariogram_kernel.hpp"
+#include "pyrt/classdef.hpp"
 
 namespace orv::krige::tiles {
 
