@@ -163,7 +163,7 @@ def test_merged_blocks_give_the_cores_bits(gtype):
 
 
 def misaligned(array):
-    """The same float64 values at an address that is not a multiple of 8, as pickled buffers come."""
+    """The same float64 values at an address that is not a multiple of 8, as unpickled ones."""
     raw = np.empty(array.nbytes + 1, np.uint8)
     copy = raw[1:].view(array.dtype).reshape(array.shape)
     copy[...] = array
