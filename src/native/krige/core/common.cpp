@@ -13,15 +13,4 @@ py::object to_float(double value) { return pyrt::steal_or_throw(PyFloat_FromDoub
 
 py::object to_int(long value) { return pyrt::steal_or_throw(PyLong_FromLong(value)); }
 
-void raise_error(const Call& call, py::handle class_name, py::handle message) {
-  py::object error_class = pyrt::get_attr(call.global(PYRT_NAME("error")), class_name);
-  pyrt::raise_object(pyrt::call(error_class, {message}));
-}
-
-void raise_error_kw(const Call& call, py::handle class_name,
-                    std::initializer_list<std::pair<py::handle, py::handle>> kwargs) {
-  py::object error_class = pyrt::get_attr(call.global(PYRT_NAME("error")), class_name);
-  pyrt::raise_object(pyrt::call_kw(error_class, {}, kwargs));
-}
-
 }  // namespace orv::krige

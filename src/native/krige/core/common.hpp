@@ -22,11 +22,4 @@ py::object np_call(py::handle np, py::handle name, std::initializer_list<py::han
 py::object to_float(double value);
 py::object to_int(long value);
 
-// raise error.<class_name>(message)
-[[noreturn]] void raise_error(const Call& call, py::handle class_name, py::handle message);
-
-// raise error.<class_name>(**{name: value, ...}), keywords only.
-[[noreturn]] void raise_error_kw(const Call& call, py::handle class_name,
-                                 std::initializer_list<std::pair<py::handle, py::handle>> kwargs);
-
 }  // namespace orv::krige

@@ -37,8 +37,8 @@ py::object ordered_values(const Call& call, py::handle par_names, py::handle par
     if (!pyrt::contains(set_names, name)) append(missing, name);
   }
   if (PyList_GET_SIZE(missing.ptr()) != 0) {
-    raise_error_kw(call, PYRT_NAME("ParameterError"),
-                   {{PYRT_NAME("errors"), missing}, {PYRT_NAME("all_sels"), par_names}});
+    pyrt::raise_package_error(call, PYRT_NAME("ParameterError"), {},
+                              {{PYRT_NAME("errors"), missing}, {PYRT_NAME("all_sels"), par_names}});
   }
   py::object values = pyrt::steal_or_throw(PyList_New(0));
   for (py::handle name : py::reinterpret_borrow<py::iterable>(par_names)) {
@@ -52,14 +52,14 @@ py::object init_variogram_parameters(const Call& call) {
   py::handle parameters = call.arg(1);
   py::object table = call.global(PYRT_NAME("DEFAULT_PARAMETERS"));
   if (!pyrt::contains(table, model)) {
-    raise_error_kw(call, PYRT_NAME("SpmisError"),
-                   {{PYRT_NAME("errors"), model}, {PYRT_NAME("all_sels"), table}});
+    pyrt::raise_package_error(call, PYRT_NAME("SpmisError"), {},
+                              {{PYRT_NAME("errors"), model}, {PYRT_NAME("all_sels"), table}});
   }
   py::object pars = py::none();
   if (!parameters.is_none()) {
     if (!pyrt::is_instance(parameters, call.global(PYRT_NAME("dict")))) {
-      raise_error(call, PYRT_NAME("ORVError"),
-                  PYRT_NAME("Variogram parameters must be None or a dictionary!"));
+      pyrt::raise_package_error(call, PYRT_NAME("ORVError"),
+                                {PYRT_NAME("Variogram parameters must be None or a dictionary!")});
     }
     pars = ordered_values(call, pyrt::get_item(table, model), parameters);
   }

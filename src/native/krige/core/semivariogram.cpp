@@ -99,7 +99,7 @@ py::object init_variogram_model(const Call& call) {
   } else if (is(PYRT_NAME("PROJCS"))) {
     pairs = PairSource::projected(call, points, values);
   } else {
-    raise_error_kw(call, PYRT_NAME("SpmisError"), {{PYRT_NAME("errors"), gtype}});
+    pyrt::raise_package_error(call, PYRT_NAME("SpmisError"), {}, {{PYRT_NAME("errors"), gtype}});
   }
 
   py::object np = call.global(PYRT_NAME("np"));
