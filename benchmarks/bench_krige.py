@@ -13,7 +13,8 @@ Random points, 20 distance classes. Printed, each side by side in this one run:
 2. large cases, each in a fresh child process: wall time, growth of the peak resident set
    during the call, and ns per pair per core (time x threads / pairs);
 3. thread scaling, 1 against 2 threads (threadpoolctl limits OpenMP);
-4. GSTools' ``vario_estimate`` (gstools-core backend, 2 threads) on the same points and the
+4. ns per pair on one thread for each instruction-set path this processor runs;
+5. GSTools' ``vario_estimate`` (gstools-core backend, 2 threads) on the same points and the
    same class edges: times, the largest relative difference of the class semivariances, and
    about how many pairs fell into another class (its distances round differently).
 
@@ -134,8 +135,26 @@ def thread_scaling(sizes):
         print(f"{gtype:7} {n:7d} {times[0]:11.3f} {times[1]:12.3f} {times[0] / times[1]:9.2f}")
 
 
+def isa_paths(sizes):
+    print("\n4. instruction-set paths (1 thread; the results are the same bits on each)")
+    paths = _pairs.isa_paths()
+    print(f"{'gtype':7} {'n':>7}" + "".join(f" {p + ' ns/pair':>17}" for p in paths))
+    for gtype, n in sizes:
+        args = (*sample(gtype, n), N_LAGS, gtype)
+        cells = []
+        try:
+            for path in paths:
+                _pairs.force_isa(path)
+                with threadpool_limits(limits=1, user_api="openmp"):
+                    seconds = best_time(core.init_variogram_model, args, 3)
+                cells.append(f" {seconds / pairs_of(n) * 1e9:17.2f}")
+        finally:
+            _pairs.force_isa(None)
+        print(f"{gtype:7} {n:7d}" + "".join(cells))
+
+
 def against_gstools(sizes):
-    print("\n4. GSTools vario_estimate (gstools-core, 2 threads), same points and class edges")
+    print("\n5. GSTools vario_estimate (gstools-core, 2 threads), same points and class edges")
     try:
         import gstools
     except ImportError:
@@ -192,11 +211,13 @@ def main():
         against_numpy([("PROJCS", 1000), ("GEOGCS", 1000)])
         large_cases([("PROJCS", 5000), ("GEOGCS", 5000)])
         thread_scaling([("PROJCS", 3000), ("GEOGCS", 3000)])
+        isa_paths([("PROJCS", 3000), ("GEOGCS", 3000)])
         against_gstools([("PROJCS", 2000), ("GEOGCS", 2000)])
     else:
         against_numpy([("PROJCS", 10_000), ("GEOGCS", 10_000)])
         large_cases([("PROJCS", 100_000), ("GEOGCS", 40_000), ("GEOGCS", 100_000)])
         thread_scaling([("PROJCS", 20_000), ("GEOGCS", 20_000)])
+        isa_paths([("PROJCS", 20_000), ("GEOGCS", 20_000)])
         against_gstools([("PROJCS", 10_000), ("GEOGCS", 10_000)])
     return 0
 
