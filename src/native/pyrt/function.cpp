@@ -325,6 +325,52 @@ void raise_package_error(const Call& call, py::handle class_name,
   raise_object(call_kw(error_class, args, kwargs));
 }
 
+py::object own_method(py::handle self, py::handle name, Impl impl) {
+  PyTypeObject* type = Py_TYPE(self.ptr());
+  if (type->tp_getattro != PyObject_GenericGetAttr) return py::object();
+  PyObject* found = _PyType_Lookup(type, name.ptr());
+  if (found == nullptr || Py_TYPE(found) != reinterpret_cast<PyTypeObject*>(function_type()) ||
+      as_function(found)->spec->impl != impl) {
+    return py::object();
+  }
+  py::object function = py::reinterpret_borrow<py::object>(found);
+  if (type->tp_dictoffset != 0 || PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT)) {
+    PyObject* dict = PyObject_GenericGetDict(self.ptr(), nullptr);
+    if (dict == nullptr) {
+      PyErr_Clear();
+      return py::object();
+    }
+    const int shadowed = PyDict_Contains(dict, name.ptr());
+    Py_DECREF(dict);
+    if (shadowed != 0) {
+      if (shadowed < 0) PyErr_Clear();
+      return py::object();
+    }
+  }
+  return function;
+}
+
+py::object call_body(py::handle function, std::initializer_list<py::handle> args) {
+  PyObject* slots[kInlineParams];
+  if (args.size() > kInlineParams) return call(function, args);
+  std::size_t n = 0;
+  for (py::handle arg : args) slots[n++] = arg.ptr();
+  FunctionObject* fn = as_function(function.ptr());
+  if (static_cast<std::size_t>(PyTuple_GET_SIZE(fn->param_names)) != n || fn->spec->varkw) {
+    return call(function, args);
+  }
+  // The same exceptions as through the trampoline: Python errors as they
+  // are, anything else as the trampoline would restore it.
+  try {
+    return fn->spec->impl(Call(function.ptr(), slots, nullptr, n));
+  } catch (py::error_already_set&) {
+    throw;
+  } catch (...) {
+    restore_current_exception();
+    throw_current();
+  }
+}
+
 py::object Call::global(py::handle name) const {
   return lookup_global(py::handle(globals_of(function_)), name);
 }

@@ -68,6 +68,16 @@ py::object make_function(const FunctionSpec& spec, py::handle globals, const cha
     const Call& call, py::handle class_name, std::initializer_list<py::handle> args,
     std::initializer_list<std::pair<py::handle, py::handle>> kwargs = {});
 
+// The function that `self.<name>` would bind as a method, when that is one of
+// these functions running `impl`: the standard attribute lookup finds it on
+// the class and the instance does not shadow it. Null otherwise; the caller
+// then calls the method as usual.
+py::object own_method(py::handle self, py::handle name, Impl impl);
+
+// Runs the body of `function` (one of these functions) with `args` bound by
+// position, raising what a call through the interpreter would raise.
+py::object call_body(py::handle function, std::initializer_list<py::handle> args);
+
 // Module-level name lookup with the builtins as fallback.
 py::object lookup_global(py::handle globals, py::handle name);
 

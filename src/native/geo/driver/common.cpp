@@ -1,5 +1,8 @@
 #include "geo/driver/common.hpp"
 
+#include <optional>
+
+#include "geo/driver/gdal_direct.hpp"
 #include "pyrt/no_destructor.hpp"
 
 namespace orv::geo {
@@ -11,12 +14,55 @@ Builtins& builtins() {
 
 py::object gdal(const Call& call) { return call.global(PYRT_NAME("_gdal")); }
 
+namespace {
+
+// The item `getter(handle, key)` gives, or "" for a false one.
+py::object item_or_empty(py::handle binding, py::handle getter, py::handle handle, py::handle key) {
+  py::object value = direct::metadata_item(binding, getter, handle, key);
+  if (!value) value = pyrt::call(getter, {handle, key});
+  if (pyrt::truthy(value)) return value;
+  return py::reinterpret_borrow<py::object>(PYRT_NAME(""));
+}
+
+py::object item_getter(py::handle binding) {
+  return pyrt::get_attr(binding, PYRT_NAME("MajorObject_GetMetadataItem"));
+}
+
+// Driver._get_metadata_item_ as `self` would bind it, when it is the one
+// below: then its body runs without a call through the interpreter.
+py::object own_metadata_getter(py::handle self) {
+  return pyrt::own_method(self, PYRT_NAME("_get_metadata_item_"), get_metadata_item);
+}
+
+}  // namespace
+
+py::object get_metadata_item(const Call& call) {
+  py::object binding = gdal(call);
+  py::object getter = item_getter(binding);
+  return item_or_empty(binding, getter, attr(call.arg(0), PYRT_NAME("_driver")), call.arg(1));
+}
+
 py::object metadata_item(py::handle self, py::handle key) {
+  if (py::object own = own_metadata_getter(self)) return pyrt::call_body(own, {self, key});
   return pyrt::call_method(self, PYRT_NAME("_get_metadata_item_"), {key});
 }
 
 bool metadata_flag(py::handle self, py::handle key) {
-  py::object item = metadata_item(self, key);
+  py::object item;
+  if (py::object own = own_metadata_getter(self)) {
+    // The own getter's steps; on the direct path the flag comes straight
+    // from the item's C string, with no str made for it.
+    PyObject* args[] = {self.ptr(), key.ptr()};
+    py::object binding = gdal(Call(own.ptr(), args, nullptr, 2));
+    py::object getter = item_getter(binding);
+    py::object handle = attr(self, PYRT_NAME("_driver"));
+    if (const std::optional<bool> flag = direct::metadata_flag(binding, getter, handle, key)) {
+      return *flag;
+    }
+    item = item_or_empty(binding, getter, handle, key);
+  } else {
+    item = pyrt::call_method(self, PYRT_NAME("_get_metadata_item_"), {key});
+  }
   // For an ASCII str, upper-casing and comparing with "YES" is a
   // case-insensitive comparison of three letters; any other object goes
   // through its own upper() and ==.

@@ -23,6 +23,9 @@ Builtins& builtins();
 // The _gdal service, looked up at call time.
 py::object gdal(const Call& call);
 
+// Driver._get_metadata_item_(self, psz): the item, or "" for a false one.
+py::object get_metadata_item(const Call& call);
+
 // `self._get_metadata_item_(key)`, looked up on the instance.
 py::object metadata_item(py::handle self, py::handle key);
 

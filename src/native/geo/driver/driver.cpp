@@ -73,16 +73,6 @@ py::object driver_str(const Call& call) {
   return pyrt::concat({name, PYRT_NAME(" - "), category});
 }
 
-py::object get_metadata_item(const Call& call) {
-  py::object binding = gdal(call);
-  py::object getter = pyrt::get_attr(binding, PYRT_NAME("MajorObject_GetMetadataItem"));
-  py::object handle = attr(call.arg(0), PYRT_NAME("_driver"));
-  py::object value = direct::metadata_item(binding, getter, handle, call.arg(1));
-  if (!value) value = pyrt::call(getter, {handle, call.arg(1)});
-  if (pyrt::truthy(value)) return value;
-  return py::reinterpret_borrow<py::object>(PYRT_NAME(""));
-}
-
 py::object category(const Call& call) {
   py::handle self = call.arg(0);
   py::list kinds;

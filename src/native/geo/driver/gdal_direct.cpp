@@ -4,6 +4,7 @@
 #include <gdal.h>
 
 #include <cstring>
+#include <optional>
 
 #include "pyrt/no_destructor.hpp"
 
@@ -199,22 +200,58 @@ py::object short_name(py::handle binding, py::handle function, py::handle handle
   return name;
 }
 
+namespace {
+
+// The C string the binding would convert for `function(handle, key)` (the
+// library's own, possibly null), or nothing when the direct path cannot
+// read it as the binding would.
+std::optional<const char*> read_metadata_item(const State& s, py::handle binding,
+                                              py::handle function, py::handle handle,
+                                              py::handle key) {
+  if (!is_own(s, binding, function, kMetadataItem)) return std::nullopt;
+  // Keys the binding reads as the same C string: ASCII str without NUL.
+  PyObject* name = key.ptr();
+  if (!PyUnicode_CheckExact(name) || !PyUnicode_IS_ASCII(name)) return std::nullopt;
+  const char* text = reinterpret_cast<const char*>(PyUnicode_DATA(name));
+  if (std::strlen(text) != static_cast<std::size_t>(PyUnicode_GET_LENGTH(name))) {
+    return std::nullopt;
+  }
+  GDALDriverH driver = driver_of(s, handle);
+  if (driver == nullptr) return std::nullopt;
+  return GDALGetMetadataItem(driver, text, "");
+}
+
+bool is_ascii(const char* text) {
+  for (; *text != '\0'; ++text) {
+    if (static_cast<unsigned char>(*text) > 0x7f) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 py::object metadata_item(py::handle binding, py::handle function, py::handle handle,
                          py::handle key) {
   const State& s = state();
-  if (!is_own(s, binding, function, kMetadataItem)) return py::object();
-  // Keys the binding reads as the same C string: ASCII str without NUL.
-  PyObject* name = key.ptr();
-  if (!PyUnicode_CheckExact(name) || !PyUnicode_IS_ASCII(name)) return py::object();
-  const char* text = reinterpret_cast<const char*>(PyUnicode_DATA(name));
-  if (std::strlen(text) != static_cast<std::size_t>(PyUnicode_GET_LENGTH(name))) {
-    return py::object();
-  }
-  GDALDriverH driver = driver_of(s, handle);
-  if (driver == nullptr) return py::object();
-  py::object value = text_or_none(GDALGetMetadataItem(driver, text, ""));
+  const std::optional<const char*> text = read_metadata_item(s, binding, function, handle, key);
+  if (!text) return py::object();
+  py::object value = text_or_none(*text);
   if (value) settle_error_state(s);
   return value;
+}
+
+std::optional<bool> metadata_flag(py::handle binding, py::handle function, py::handle handle,
+                                  py::handle key) {
+  const State& s = state();
+  const std::optional<const char*> text = read_metadata_item(s, binding, function, handle, key);
+  if (!text) return std::nullopt;
+  const char* item = *text;
+  if (item != nullptr && !is_ascii(item)) return std::nullopt;
+  // An absent item reads as "", which is no "YES" in any case.
+  const bool yes = item != nullptr && std::strlen(item) == 3 && (item[0] | 0x20) == 'y' &&
+                   (item[1] | 0x20) == 'e' && (item[2] | 0x20) == 's';
+  settle_error_state(s);
+  return yes;
 }
 
 bool is_driver_proxy(py::handle handle) {

@@ -12,6 +12,8 @@
 // calls `function` as usual.
 #pragma once
 
+#include <optional>
+
 #include "geo/driver/common.hpp"
 
 namespace orv::geo::direct {
@@ -30,6 +32,12 @@ py::object short_name(py::handle binding, py::handle function, py::handle handle
 // `function(handle, key)` for _gdal.MajorObject_GetMetadataItem.
 py::object metadata_item(py::handle binding, py::handle function, py::handle handle,
                          py::handle key);
+
+// Whether `function(handle, key)` upper-cased equals "YES" (the test of
+// metadata_flag, with None read as ""); nothing when the direct path cannot
+// tell without converting the item.
+std::optional<bool> metadata_flag(py::handle binding, py::handle function, py::handle handle,
+                                  py::handle key);
 
 // True when `repr(handle)` is known to name the driver handle type without
 // calling it: an untouched instance of the binding's own driver class that
