@@ -151,32 +151,43 @@ class ORVHTMLTable:
         return info + fields
 
     def _text(self, value):
-        text = to_text(value)
+        # The repr of a bool or None holds nothing to escape (that of an int may not be its
+        # digits: safe_repr stands in for one too long to print).
+        plain = type(value) in _PLAIN_REPR
+        text = repr(value) if plain else to_text(value)
         limit = self.max_cell_chars
         if limit and len(text) > limit:
             text = text[: max(limit - len(ELLIPSIS), 0)] + ELLIPSIS
-        return html.escape(text, quote=True)
+        return text if plain else html.escape(text, quote=True)
 
-    def _row_html(self, row, width, head=False):
-        cells = self._thin(row)
-        elided = cells and all(isinstance(c, str) and c == ELLIPSIS for c in cells)
-        cells += [ELLIPSIS if elided else ""] * (width - len(cells))
+    def _row_html(self, cells, width, memo, head=False):
+        """One row of thinned cells. ``memo`` maps (column kind, type, value) to the finished
+        cell for one rendering: a notebook table repeats few distinct values."""
+        cells = cells + [ELLIPSIS if _all_ellipses(cells) else ""] * (width - len(cells))
+        n_info = len(cells) if head else self.n_info
         parts = []
         for index, value in enumerate(cells):
-            if head:
-                style, tag = _HEAD, "th"
-            elif index < self.n_info:
-                style, tag = _ROW_HEAD, "th"
+            kind = _HEAD_CELL if head else _INFO_CELL if index < n_info else _FIELD_CELL
+            if type(value) in _MEMOISABLE:
+                key = (kind, type(value), value)
+                cell = memo.get(key)
+                if cell is None:
+                    cell = memo[key] = kind[0] + self._text(value) + kind[1]
             else:
-                style, tag = _CELL, "td"
-            parts.append(f'<{tag} style="{style}">{self._text(value)}</{tag}>')
+                cell = kind[0] + self._text(value) + kind[1]
+            parts.append(cell)
         return "<tr>" + "".join(parts) + "</tr>"
 
     def to_html(self):
-        rows = self._rows if self._head is None else [self._head, *self._rows]
-        width = max((len(self._thin(row)) for row in rows), default=0)
-        head = "" if self._head is None else self._row_html(self._head, width, head=True)
-        body = "".join(self._row_html(row, width) for row in self._rows)
+        head_cells = None if self._head is None else self._thin(self._head)
+        body_cells = [self._thin(row) for row in self._rows]
+        widths = [len(cells) for cells in body_cells]
+        if head_cells is not None:
+            widths.append(len(head_cells))
+        width = max(widths, default=0)
+        memo = {}
+        head = "" if head_cells is None else self._row_html(head_cells, width, memo, head=True)
+        body = "".join([self._row_html(cells, width, memo) for cells in body_cells])
         summary = " &middot; ".join(
             f"<b>{self._text(key)}</b>: {self._text(value)}"
             for key, value in self._base_info.items()
@@ -188,3 +199,17 @@ class ORVHTMLTable:
                 f"{table}</details></div>"
             )
         return f'<div style="{_BOX}"><div style="margin: 0.2em 0;">{summary}</div>{table}</div>'
+
+
+# The opening and closing tags of header, row-label and field cells.
+_HEAD_CELL = (f'<th style="{_HEAD}">', "</th>")
+_INFO_CELL = (f'<th style="{_ROW_HEAD}">', "</th>")
+_FIELD_CELL = (f'<td style="{_CELL}">', "</td>")
+# Values whose text follows from type and value alone (a str subclass or any other object may
+# define its own repr, and equal values of another type may print differently).
+_MEMOISABLE = frozenset({str, int, bool, type(None)})
+_PLAIN_REPR = frozenset({bool, type(None)})
+
+
+def _all_ellipses(cells):
+    return bool(cells) and all(isinstance(c, str) and c == ELLIPSIS for c in cells)
