@@ -109,6 +109,17 @@ def test_table_escapes_and_cuts_long_cells():
     assert rows(html)[1][2] == "x" * 17 + "..."
 
 
+def test_table_cells_keep_their_own_text_when_values_repeat():
+    # Equal values of other types print differently; a repeated value keeps its column's tag.
+    body = [[1, 1, True, "1", 1.0, 10**5000], [True, 1, True, "1", 1.0, None]]
+    html = build_table(0, body, HEAD[:6])
+    assert rows(html)[1:] == [
+        ["1", "1", "True", "1", "1.0", "&lt;int object&gt;"],
+        ["True", "1", "True", "1", "1.0", "None"],
+    ]
+    assert html.count("<th style") == 6 + 2  # the header and one row label per row
+
+
 def test_table_can_be_collapsed():
     html = build_table(6, BODY, HEAD, collapsed=True)
     assert html.count("<details>") == 1
