@@ -350,6 +350,66 @@ py::object own_method(py::handle self, py::handle name, Impl impl) {
   return function;
 }
 
+namespace {
+
+// CPython keeps a property's getter in the first field after the object
+// head; read there only after a property made for the purpose showed it.
+struct PropertyHead {
+  PyObject_HEAD PyObject* getter;
+};
+
+bool property_layout_checked() {
+  PyObject* probe = PyEval_GetBuiltins();
+  PyObject* len = probe != nullptr ? PyDict_GetItemString(probe, "len") : nullptr;
+  if (len == nullptr) return false;
+  PyObject* made = PyObject_CallOneArg(reinterpret_cast<PyObject*>(&PyProperty_Type), len);
+  if (made == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  PyObject* fget = PyObject_GetAttrString(made, "fget");
+  const bool same = fget == len && reinterpret_cast<PropertyHead*>(made)->getter == len &&
+                    PyProperty_Type.tp_basicsize >= static_cast<Py_ssize_t>(sizeof(PropertyHead));
+  if (fget == nullptr) PyErr_Clear();
+  Py_XDECREF(fget);
+  Py_DECREF(made);
+  return same;
+}
+
+// The getter of a property object when it is one of these functions, or null.
+PyObject* own_property_getter(PyObject* descr) {
+  static const bool readable = property_layout_checked();
+  if (!readable || Py_TYPE(descr) != &PyProperty_Type) return nullptr;
+  PyObject* getter = reinterpret_cast<PropertyHead*>(descr)->getter;
+  if (getter == nullptr || Py_TYPE(getter) != reinterpret_cast<PyTypeObject*>(function_type())) {
+    return nullptr;
+  }
+  return getter;
+}
+
+}  // namespace
+
+py::object own_property(py::handle self, py::handle name, Impl impl) {
+  PyTypeObject* type = Py_TYPE(self.ptr());
+  if (type->tp_getattro != PyObject_GenericGetAttr) return py::object();
+  PyObject* found = _PyType_Lookup(type, name.ptr());
+  PyObject* getter = found != nullptr ? own_property_getter(found) : nullptr;
+  if (getter == nullptr || as_function(getter)->spec->impl != impl) return py::object();
+  return py::reinterpret_borrow<py::object>(getter);
+}
+
+py::object get_attr_own(py::handle self, py::handle name) {
+  PyTypeObject* type = Py_TYPE(self.ptr());
+  if (type->tp_getattro == PyObject_GenericGetAttr) {
+    PyObject* found = _PyType_Lookup(type, name.ptr());
+    if (PyObject* getter = found != nullptr ? own_property_getter(found) : nullptr) {
+      // A property is a data descriptor: the instance cannot shadow it.
+      return call_body(py::reinterpret_borrow<py::object>(getter), {self});
+    }
+  }
+  return get_attr(self, name);
+}
+
 py::object call_body(py::handle function, std::initializer_list<py::handle> args) {
   PyObject* slots[kInlineParams];
   if (args.size() > kInlineParams) return call(function, args);

@@ -74,6 +74,14 @@ py::object make_function(const FunctionSpec& spec, py::handle globals, const cha
 // then calls the method as usual.
 py::object own_method(py::handle self, py::handle name, Impl impl);
 
+// The getter of the property `self.<name>` reads, when that getter is one of
+// these functions running `impl`. Null otherwise.
+py::object own_property(py::handle self, py::handle name, Impl impl);
+
+// getattr(self, name), where a property of the class whose getter is one of
+// these functions runs the getter's body directly.
+py::object get_attr_own(py::handle self, py::handle name);
+
 // Runs the body of `function` (one of these functions) with `args` bound by
 // position, raising what a call through the interpreter would raise.
 py::object call_body(py::handle function, std::initializer_list<py::handle> args);

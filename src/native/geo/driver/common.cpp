@@ -75,6 +75,26 @@ bool metadata_flag(py::handle self, py::handle key) {
   return pyrt::equals(upper, PYRT_NAME("YES"));
 }
 
+std::optional<std::pair<bool, bool>> metadata_flag_pair(py::handle self, py::handle first,
+                                                        py::handle second) {
+  py::object own = own_metadata_getter(self);
+  if (!own || _PyType_Lookup(Py_TYPE(self.ptr()), PYRT_NAME("_driver").ptr()) != nullptr) {
+    return std::nullopt;
+  }
+  PyObject* args[] = {self.ptr(), first.ptr()};
+  py::object binding = gdal(Call(own.ptr(), args, nullptr, 2));
+  py::object getter = item_getter(binding);
+  PyObject* found = nullptr;
+  py::object handle = pyrt::steal_found(
+      PyObject_GetOptionalAttr(self.ptr(), PYRT_NAME("_driver").ptr(), &found), found);
+  if (!handle) return std::nullopt;
+  const std::optional<bool> a = direct::metadata_flag(binding, getter, handle, first);
+  if (!a) return std::nullopt;
+  const std::optional<bool> b = direct::metadata_flag(binding, getter, handle, second);
+  if (!b) return std::nullopt;
+  return std::make_pair(*a, *b);
+}
+
 py::object metadata_words(py::handle self, py::handle key) {
   return pyrt::call_method(metadata_item(self, key), PYRT_NAME("split"), {});
 }

@@ -3,6 +3,9 @@
 // message of the module's one exception, error.FormatError.
 #pragma once
 
+#include <optional>
+#include <utility>
+
 #include "pyrt/classdef.hpp"
 #include "pyrt/core.hpp"
 #include "pyrt/function.hpp"
@@ -32,11 +35,19 @@ py::object metadata_item(py::handle self, py::handle key);
 // The metadata item upper-cased equals "YES".
 bool metadata_flag(py::handle self, py::handle key);
 
+// metadata_flag(self, first) and metadata_flag(self, second) from one read
+// of the handle, when both would take the direct path through the own
+// getter and `_driver` is a plain instance attribute (reading it once is
+// then the same as reading it twice); nothing otherwise.
+std::optional<std::pair<bool, bool>> metadata_flag_pair(py::handle self, py::handle first,
+                                                        py::handle second);
+
 // The metadata item split on runs of white space.
 py::object metadata_words(py::handle self, py::handle key);
 
-// `get_attr(self, name)` for properties read through the instance.
-inline py::object attr(py::handle self, py::handle name) { return pyrt::get_attr(self, name); }
+// `get_attr(self, name)` for properties read through the instance; the
+// module's own properties run their getters directly.
+inline py::object attr(py::handle self, py::handle name) { return pyrt::get_attr_own(self, name); }
 
 // Sets an instance attribute.
 void set_attr(py::handle self, py::handle name, py::handle value);

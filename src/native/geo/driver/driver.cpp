@@ -73,8 +73,27 @@ py::object driver_str(const Call& call) {
   return pyrt::concat({name, PYRT_NAME(" - "), category});
 }
 
+py::object is_raster(const Call& call);
+py::object is_vector(const Call& call);
+
+// "Raster", "Vector", both joined by "/", or "".
+py::object kinds_text(bool raster, bool vector) {
+  if (raster && vector) return py::reinterpret_borrow<py::object>(PYRT_NAME("Raster/Vector"));
+  if (raster) return py::reinterpret_borrow<py::object>(PYRT_NAME("Raster"));
+  if (vector) return py::reinterpret_borrow<py::object>(PYRT_NAME("Vector"));
+  return py::reinterpret_borrow<py::object>(PYRT_NAME(""));
+}
+
 py::object category(const Call& call) {
   py::handle self = call.arg(0);
+  // Both flags through the own getters: one read of the handle serves both.
+  if (pyrt::own_property(self, PYRT_NAME("is_raster"), is_raster) &&
+      pyrt::own_property(self, PYRT_NAME("is_vector"), is_vector)) {
+    if (const auto flags =
+            metadata_flag_pair(self, PYRT_NAME("DCAP_RASTER"), PYRT_NAME("DCAP_VECTOR"))) {
+      return kinds_text(flags->first, flags->second);
+    }
+  }
   py::list kinds;
   if (pyrt::truthy(attr(self, PYRT_NAME("is_raster")))) kinds.append(PYRT_NAME("Raster"));
   if (pyrt::truthy(attr(self, PYRT_NAME("is_vector")))) kinds.append(PYRT_NAME("Vector"));
