@@ -104,3 +104,59 @@ def test_pending_error_left_as_the_binding_leaves_it(uses_exceptions):
         (gdal.UseExceptions if before else gdal.DontUseExceptions)()
         gdal.PopErrorHandler()
     assert states[0] == ("" if uses_exceptions else "pending") and states[1] == states[0]
+
+
+class YesToAll(drv.Driver):
+    def _get_metadata_item_(self, key):
+        return "yes"
+
+
+class NotRaster(drv.Driver):
+    is_raster = property(lambda self: False)
+
+
+class CountedHandle(drv.Driver):
+    reads = 0
+
+    @property
+    def _driver(self):
+        CountedHandle.reads += 1
+        return self.__dict__["handle"]
+
+    @_driver.setter
+    def _driver(self, value):
+        self.__dict__["handle"] = value
+
+
+class Traced(drv.Driver):
+    seen = []
+
+    def __getattribute__(self, name):
+        Traced.seen.append(name)
+        return super().__getattribute__(name)
+
+
+def instance_says_yes(name):
+    d = drv.Driver(name)
+    d._get_metadata_item_ = lambda key: "yes"
+    return d
+
+
+@pytest.mark.parametrize(
+    "make, category, creatable",
+    [
+        (instance_says_yes, "Raster/Vector", True),
+        (YesToAll, "Raster/Vector", True),
+        (NotRaster, "", True),
+        (CountedHandle, "Raster", True),
+        (Traced, "Raster", True),
+    ],
+)
+def test_overrides_are_honoured_on_the_direct_path(make, category, creatable):
+    d = make("GTiff")
+    CountedHandle.reads, Traced.seen[:] = 0, []
+    assert (d.category, d.creatable) == (category, creatable)
+    if make is CountedHandle:
+        assert CountedHandle.reads == 3  # one per flag read, as the getters make them
+    if make is Traced:
+        assert {"is_raster", "is_vector", "_get_metadata_item_", "_driver"} <= set(Traced.seen)
