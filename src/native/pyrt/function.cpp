@@ -431,6 +431,13 @@ py::object call_body(py::handle function, std::initializer_list<py::handle> args
   }
 }
 
+py::object call_direct(py::handle callable, std::initializer_list<py::handle> args) {
+  if (Py_TYPE(callable.ptr()) == reinterpret_cast<PyTypeObject*>(function_type())) {
+    return call_body(callable, args);
+  }
+  return call(callable, args);
+}
+
 py::object Call::global(py::handle name) const {
   return lookup_global(py::handle(globals_of(function_)), name);
 }

@@ -86,6 +86,10 @@ py::object get_attr_own(py::handle self, py::handle name);
 // position, raising what a call through the interpreter would raise.
 py::object call_body(py::handle function, std::initializer_list<py::handle> args);
 
+// callable(*args); when `callable` is one of these functions its body runs
+// directly (call_body).
+py::object call_direct(py::handle callable, std::initializer_list<py::handle> args);
+
 // Module-level name lookup with the builtins as fallback.
 py::object lookup_global(py::handle globals, py::handle name);
 

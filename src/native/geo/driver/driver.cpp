@@ -18,7 +18,8 @@ bool repr_has_marker(py::handle obj) {
 
 // _to_driver_shadow_(candidate, False)
 py::object shadow_of(const Call& call, py::handle candidate) {
-  return pyrt::call(call.global(PYRT_NAME("_to_driver_shadow_")), {candidate, py::bool_(false)});
+  return pyrt::call_direct(call.global(PYRT_NAME("_to_driver_shadow_")),
+                           {candidate, py::bool_(false)});
 }
 
 // _to_driver_shadow_(data, allow_error=True)

@@ -39,7 +39,14 @@ py::object statistics_init(const Call& call) {
   if (!count) count = pyrt::call(counter, {});
   pyrt::for_each(pyrt::call(builtins().range, {count}), [&](const py::object& index) {
     py::object driver = pyrt::call(call.global(PYRT_NAME("Driver")), {index});
-    pyrt::call_method(drivers_of(self), PYRT_NAME("append"), {driver});
+    // The attribute is read again for each append; a plain list appends
+    // without a method lookup.
+    py::object drivers = drivers_of(self);
+    if (PyList_CheckExact(drivers.ptr())) {
+      if (PyList_Append(drivers.ptr(), driver.ptr()) < 0) pyrt::throw_current();
+    } else {
+      pyrt::call_method(drivers, PYRT_NAME("append"), {driver});
+    }
     return false;
   });
   return py::none();
