@@ -410,25 +410,92 @@ py::object get_attr_own(py::handle self, py::handle name) {
   return get_attr(self, name);
 }
 
-py::object call_body(py::handle function, std::initializer_list<py::handle> args) {
-  PyObject* slots[kInlineParams];
-  if (args.size() > kInlineParams) return call(function, args);
-  std::size_t n = 0;
-  for (py::handle arg : args) slots[n++] = arg.ptr();
-  FunctionObject* fn = as_function(function.ptr());
+namespace {
+
+// The body of `function` with `n` arguments bound by position, or null when
+// they do not bind that simply.
+py::object run_body(PyObject* function, PyObject* const* slots, std::size_t n) {
+  FunctionObject* fn = as_function(function);
   if (static_cast<std::size_t>(PyTuple_GET_SIZE(fn->param_names)) != n || fn->spec->varkw) {
-    return call(function, args);
+    return py::object();
   }
   // The same exceptions as through the trampoline: Python errors as they
   // are, anything else as the trampoline would restore it.
   try {
-    return fn->spec->impl(Call(function.ptr(), slots, nullptr, n));
+    return fn->spec->impl(Call(function, slots, nullptr, n));
   } catch (py::error_already_set&) {
     throw;
   } catch (...) {
     restore_current_exception();
     throw_current();
   }
+}
+
+// The tp_init the interpreter gives a class whose body defines __init__
+// (the slot that looks __init__ up and calls it), read off a probe class.
+initproc init_slot() {
+  static const initproc slot = []() -> initproc {
+    PyObject* builtins = PyEval_GetBuiltins();
+    PyObject* len = builtins != nullptr ? PyDict_GetItemString(builtins, "len") : nullptr;
+    if (len == nullptr) return nullptr;
+    PyObject* probe = PyObject_CallFunction(reinterpret_cast<PyObject*>(&PyType_Type), "s(){sO}",
+                                            "probe", "__init__", len);
+    if (probe == nullptr) {
+      PyErr_Clear();
+      return nullptr;
+    }
+    const initproc found = reinterpret_cast<PyTypeObject*>(probe)->tp_init;
+    Py_DECREF(probe);
+    return found;
+  }();
+  return slot;
+}
+
+}  // namespace
+
+py::object call_body(py::handle function, std::initializer_list<py::handle> args) {
+  PyObject* slots[kInlineParams];
+  if (args.size() > kInlineParams) return call(function, args);
+  std::size_t n = 0;
+  for (py::handle arg : args) slots[n++] = arg.ptr();
+  if (py::object result = run_body(function.ptr(), slots, n)) return result;
+  return call(function, args);
+}
+
+py::object make_instance(py::handle cls, std::initializer_list<py::handle> args) {
+  auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
+  if (!Py_IS_TYPE(cls.ptr(), &PyType_Type) || args.size() + 1 > kInlineParams ||
+      type->tp_new != PyBaseObject_Type.tp_new || type->tp_init == nullptr ||
+      type->tp_init != init_slot()) {
+    return call(cls, args);
+  }
+  PyObject* init = _PyType_Lookup(type, PYRT_NAME("__init__").ptr());
+  if (init == nullptr || Py_TYPE(init) != reinterpret_cast<PyTypeObject*>(function_type()) ||
+      static_cast<std::size_t>(PyTuple_GET_SIZE(as_function(init)->param_names)) !=
+          args.size() + 1 ||
+      as_function(init)->spec->varkw != nullptr) {
+    return call(cls, args);
+  }
+  py::object body = py::reinterpret_borrow<py::object>(init);
+  py::object arguments = steal_or_throw(PyTuple_New(static_cast<Py_ssize_t>(args.size())));
+  PyObject* slots[kInlineParams];
+  std::size_t n = 1;
+  for (py::handle arg : args) {
+    PyTuple_SET_ITEM(arguments.ptr(), static_cast<Py_ssize_t>(n - 1), Py_NewRef(arg.ptr()));
+    slots[n++] = arg.ptr();
+  }
+  // As type.__call__: object.__new__ makes the instance (it accepts the
+  // arguments because __init__ is overridden), then __init__ runs and must
+  // give None.
+  py::object instance = steal_or_throw(type->tp_new(type, arguments.ptr(), nullptr));
+  if (!PyObject_TypeCheck(instance.ptr(), type)) return instance;
+  slots[0] = instance.ptr();
+  py::object result = run_body(body.ptr(), slots, n);
+  if (!result.is_none()) {
+    raise(PyExc_TypeError, "__init__() should return None, not '%.200s'",
+          Py_TYPE(result.ptr())->tp_name);
+  }
+  return instance;
 }
 
 py::object call_direct(py::handle callable, std::initializer_list<py::handle> args) {

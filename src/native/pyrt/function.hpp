@@ -90,6 +90,11 @@ py::object call_body(py::handle function, std::initializer_list<py::handle> args
 // directly (call_body).
 py::object call_direct(py::handle callable, std::initializer_list<py::handle> args);
 
+// cls(*args). For a class of the plain metaclass with object's __new__ and
+// one of these functions as its __init__, the instance is made and the
+// __init__ body run directly, as the interpreter's class call would.
+py::object make_instance(py::handle cls, std::initializer_list<py::handle> args);
+
 // Module-level name lookup with the builtins as fallback.
 py::object lookup_global(py::handle globals, py::handle name);
 

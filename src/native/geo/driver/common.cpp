@@ -56,9 +56,8 @@ bool metadata_flag(py::handle self, py::handle key) {
     py::object binding = gdal(Call(own.ptr(), args, nullptr, 2));
     py::object getter = item_getter(binding);
     py::object handle = attr(self, PYRT_NAME("_driver"));
-    if (const std::optional<bool> flag = direct::metadata_flag(binding, getter, handle, key)) {
-      return *flag;
-    }
+    bool flag = false;
+    if (direct::metadata_flags(binding, getter, handle, {key}, &flag)) return flag;
     item = item_or_empty(binding, getter, handle, key);
   } else {
     item = pyrt::call_method(self, PYRT_NAME("_get_metadata_item_"), {key});
@@ -88,11 +87,11 @@ std::optional<std::pair<bool, bool>> metadata_flag_pair(py::handle self, py::han
   py::object handle = pyrt::steal_found(
       PyObject_GetOptionalAttr(self.ptr(), PYRT_NAME("_driver").ptr(), &found), found);
   if (!handle) return std::nullopt;
-  const std::optional<bool> a = direct::metadata_flag(binding, getter, handle, first);
-  if (!a) return std::nullopt;
-  const std::optional<bool> b = direct::metadata_flag(binding, getter, handle, second);
-  if (!b) return std::nullopt;
-  return std::make_pair(*a, *b);
+  bool flags[2] = {false, false};
+  if (!direct::metadata_flags(binding, getter, handle, {first, second}, flags)) {
+    return std::nullopt;
+  }
+  return std::make_pair(flags[0], flags[1]);
 }
 
 py::object metadata_words(py::handle self, py::handle key) {

@@ -44,9 +44,10 @@ bool is_own(const State& s, py::handle binding, py::handle function, Fn fn) {
   return s.enabled && binding.ptr() == s.binding.ptr() && function.ptr() == s.functions[fn].ptr();
 }
 
-// The unchanged driver class of the binding, with no instance override of
-// __repr__; its instance dict (new reference) or null.
-PyObject* proxy_dict(const State& s, PyObject* obj) {
+// The instance dict (new reference) of an instance of the unchanged driver
+// class of the binding, or null; with `plain_repr` also null when the
+// instance overrides __repr__.
+PyObject* proxy_dict(const State& s, PyObject* obj, bool plain_repr) {
   auto* type = reinterpret_cast<PyTypeObject*>(s.proxy_type.ptr());
   if (Py_TYPE(obj) != type || type->tp_version_tag != s.proxy_version) return nullptr;
   PyObject* dict = PyObject_GenericGetDict(obj, nullptr);
@@ -54,6 +55,7 @@ PyObject* proxy_dict(const State& s, PyObject* obj) {
     PyErr_Clear();
     return nullptr;
   }
+  if (!plain_repr) return dict;
   const int overridden = PyDict_Contains(dict, PYRT_NAME("__repr__").ptr());
   if (overridden != 0) {
     if (overridden < 0) PyErr_Clear();
@@ -70,10 +72,10 @@ void* pointer_of(const State& s, PyObject* obj) {
   return pointer->type_record == s.driver_record ? pointer->ptr : nullptr;
 }
 
-// The driver pointer held as `this` by an untouched instance of the
-// binding's driver class, or null.
-void* proxy_pointer(const State& s, PyObject* obj) {
-  PyObject* dict = proxy_dict(s, obj);
+// The driver pointer held as `this` by an instance of the binding's driver
+// class (with `plain_repr`, one that keeps the class's __repr__), or null.
+void* proxy_pointer(const State& s, PyObject* obj, bool plain_repr) {
+  PyObject* dict = proxy_dict(s, obj, plain_repr);
   if (dict == nullptr) return nullptr;
   py::object owner = py::reinterpret_steal<py::object>(dict);
   PyObject* inner = PyDict_GetItemWithError(dict, PYRT_NAME("this").ptr());
@@ -82,11 +84,12 @@ void* proxy_pointer(const State& s, PyObject* obj) {
 }
 
 // The driver pointer a handle carries when the binding would read it the
-// same way: its own pointer object, or its driver class holding one.
+// same way: its own pointer object, or its driver class holding one (the
+// binding reads `this` whatever the instance's __repr__).
 GDALDriverH driver_of(const State& s, py::handle handle) {
   PyObject* obj = handle.ptr();
   if (Py_TYPE(obj) == s.pointer_type) return pointer_of(s, obj);
-  return proxy_pointer(s, obj);
+  return proxy_pointer(s, obj, false);
 }
 
 // A C string as the binding gives it: None for null, str for ASCII. Other
@@ -202,22 +205,23 @@ py::object short_name(py::handle binding, py::handle function, py::handle handle
 
 namespace {
 
-// The C string the binding would convert for `function(handle, key)` (the
-// library's own, possibly null), or nothing when the direct path cannot
-// read it as the binding would.
-std::optional<const char*> read_metadata_item(const State& s, py::handle binding,
-                                              py::handle function, py::handle handle,
-                                              py::handle key) {
-  if (!is_own(s, binding, function, kMetadataItem)) return std::nullopt;
-  // Keys the binding reads as the same C string: ASCII str without NUL.
+// The driver `function(handle, ...)` reads when the direct path can stand in
+// for the call, or null.
+GDALDriverH metadata_driver(const State& s, py::handle binding, py::handle function,
+                            py::handle handle) {
+  if (!is_own(s, binding, function, kMetadataItem)) return nullptr;
+  return driver_of(s, handle);
+}
+
+// The item (the library's own C string, possibly null) for a key the binding
+// reads as the same C string, an ASCII str without NUL; nothing for others.
+std::optional<const char*> read_item(GDALDriverH driver, py::handle key) {
   PyObject* name = key.ptr();
   if (!PyUnicode_CheckExact(name) || !PyUnicode_IS_ASCII(name)) return std::nullopt;
   const char* text = reinterpret_cast<const char*>(PyUnicode_DATA(name));
   if (std::strlen(text) != static_cast<std::size_t>(PyUnicode_GET_LENGTH(name))) {
     return std::nullopt;
   }
-  GDALDriverH driver = driver_of(s, handle);
-  if (driver == nullptr) return std::nullopt;
   return GDALGetMetadataItem(driver, text, "");
 }
 
@@ -233,30 +237,38 @@ bool is_ascii(const char* text) {
 py::object metadata_item(py::handle binding, py::handle function, py::handle handle,
                          py::handle key) {
   const State& s = state();
-  const std::optional<const char*> text = read_metadata_item(s, binding, function, handle, key);
+  GDALDriverH driver = metadata_driver(s, binding, function, handle);
+  if (driver == nullptr) return py::object();
+  const std::optional<const char*> text = read_item(driver, key);
   if (!text) return py::object();
   py::object value = text_or_none(*text);
   if (value) settle_error_state(s);
   return value;
 }
 
-std::optional<bool> metadata_flag(py::handle binding, py::handle function, py::handle handle,
-                                  py::handle key) {
+bool metadata_flags(py::handle binding, py::handle function, py::handle handle,
+                    std::initializer_list<py::handle> keys, bool* flags) {
   const State& s = state();
-  const std::optional<const char*> text = read_metadata_item(s, binding, function, handle, key);
-  if (!text) return std::nullopt;
-  const char* item = *text;
-  if (item != nullptr && !is_ascii(item)) return std::nullopt;
-  // An absent item reads as "", which is no "YES" in any case.
-  const bool yes = item != nullptr && std::strlen(item) == 3 && (item[0] | 0x20) == 'y' &&
-                   (item[1] | 0x20) == 'e' && (item[2] | 0x20) == 's';
+  GDALDriverH driver = metadata_driver(s, binding, function, handle);
+  if (driver == nullptr) return false;
+  for (py::handle key : keys) {
+    const std::optional<const char*> text = read_item(driver, key);
+    if (!text) return false;
+    const char* item = *text;
+    if (item != nullptr && !is_ascii(item)) return false;
+    // An absent item reads as "", which is no "YES" in any case.
+    *flags++ = item != nullptr && std::strlen(item) == 3 && (item[0] | 0x20) == 'y' &&
+               (item[1] | 0x20) == 'e' && (item[2] | 0x20) == 's';
+  }
+  // Item reads leave no error of their own: settling once after them leaves
+  // the state each binding call in turn would.
   settle_error_state(s);
-  return yes;
+  return true;
 }
 
 bool is_driver_proxy(py::handle handle) {
   const State& s = state();
-  return s.enabled && proxy_pointer(s, handle.ptr()) != nullptr;
+  return s.enabled && proxy_pointer(s, handle.ptr(), true) != nullptr;
 }
 
 }  // namespace orv::geo::direct

@@ -12,7 +12,7 @@
 // calls `function` as usual.
 #pragma once
 
-#include <optional>
+#include <initializer_list>
 
 #include "geo/driver/common.hpp"
 
@@ -33,11 +33,12 @@ py::object short_name(py::handle binding, py::handle function, py::handle handle
 py::object metadata_item(py::handle binding, py::handle function, py::handle handle,
                          py::handle key);
 
-// Whether `function(handle, key)` upper-cased equals "YES" (the test of
-// metadata_flag, with None read as ""); nothing when the direct path cannot
-// tell without converting the item.
-std::optional<bool> metadata_flag(py::handle binding, py::handle function, py::handle handle,
-                                  py::handle key);
+// Whether each of `keys`, as `function(handle, key)` gives it, upper-cased
+// equals "YES" (the test of metadata_flag, with None read as ""), into
+// `flags` in key order. False when the direct path cannot tell without
+// converting an item; `flags` is then partly written.
+bool metadata_flags(py::handle binding, py::handle function, py::handle handle,
+                    std::initializer_list<py::handle> keys, bool* flags);
 
 // True when `repr(handle)` is known to name the driver handle type without
 // calling it: an untouched instance of the binding's own driver class that

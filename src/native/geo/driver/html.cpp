@@ -1,6 +1,7 @@
 // The notebook views. Neither writes markup: they collect plain values in a
 // fixed order and layout for gdata.ORVHTMLDetails / gdata.ORVHTMLTable and
 // return the builder's to_html() unchanged.
+#include <array>
 #include <utility>
 
 #include "geo/driver/members.hpp"
@@ -44,6 +45,16 @@ constexpr const char* kFieldNames[] = {"name",      "category",  "extension",
                                        "creatable", "updatable", "virtualio"};
 constexpr Py_ssize_t kFieldCount = sizeof(kFieldNames) / sizeof(kFieldNames[0]);
 
+// The field names as interned str, made once (and again after a failure).
+const std::array<PyObject*, kFieldCount>& field_names() {
+  static const std::array<PyObject*, kFieldCount> names = [] {
+    std::array<PyObject*, kFieldCount> interned{};
+    for (Py_ssize_t i = 0; i < kFieldCount; ++i) interned[i] = pyrt::intern(kFieldNames[i]);
+    return interned;
+  }();
+  return names;
+}
+
 // What the registry view shares with its row helpers.
 struct RegistryView {
   py::handle self;
@@ -58,7 +69,7 @@ py::list get_fields(const RegistryView& view, py::handle i) {
   py::object driver = pyrt::steal_or_throw(PyObject_GetItem(view.self.ptr(), i.ptr()));
   py::list row;
   row.append(i);
-  for (const char* field : kFieldNames) row.append(attr(driver, py::handle(pyrt::intern(field))));
+  for (PyObject* field : field_names()) row.append(attr(driver, py::handle(field)));
   return row;
 }
 
@@ -146,7 +157,7 @@ py::object statistics_repr_html(const Call& call) {
 
   py::list header;
   header.append(PYRT_NAME(""));
-  for (const char* field : kFieldNames) header.append(py::handle(pyrt::intern(field)));
+  for (PyObject* field : field_names()) header.append(py::handle(field));
   pyrt::call_method(view.table, PYRT_NAME("add_head"), {header});
   return pyrt::call_method(view.table, PYRT_NAME("to_html"), {});
 }

@@ -38,7 +38,7 @@ py::object statistics_init(const Call& call) {
   py::object count = direct::driver_count(binding, counter);
   if (!count) count = pyrt::call(counter, {});
   pyrt::for_each(pyrt::call(builtins().range, {count}), [&](const py::object& index) {
-    py::object driver = pyrt::call(call.global(PYRT_NAME("Driver")), {index});
+    py::object driver = pyrt::make_instance(call.global(PYRT_NAME("Driver")), {index});
     // The attribute is read again for each append; a plain list appends
     // without a method lookup.
     py::object drivers = drivers_of(self);
