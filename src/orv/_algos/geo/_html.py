@@ -151,31 +151,47 @@ class ORVHTMLTable:
         return info + fields
 
     def _text(self, value):
-        # The repr of a bool or None holds nothing to escape (that of an int may not be its
-        # digits: safe_repr stands in for one too long to print).
-        plain = type(value) in _PLAIN_REPR
+        kind = type(value)
+        # The repr of a bool, None or an int of ordinary size holds nothing to escape (safe_repr
+        # stands in for an int too long to print).
+        plain = kind in _PLAIN_REPR or (kind is int and -_PLAIN_INT < value < _PLAIN_INT)
         text = repr(value) if plain else to_text(value)
         limit = self.max_cell_chars
         if limit and len(text) > limit:
             text = text[: max(limit - len(ELLIPSIS), 0)] + ELLIPSIS
         return text if plain else html.escape(text, quote=True)
 
-    def _row_html(self, cells, width, memo, head=False):
-        """One row of thinned cells. ``memo`` maps (column kind, type, value) to the finished
-        cell for one rendering: a notebook table repeats few distinct values."""
-        cells = cells + [ELLIPSIS if _all_ellipses(cells) else ""] * (width - len(cells))
-        n_info = len(cells) if head else self.n_info
-        parts = []
-        for index, value in enumerate(cells):
-            kind = _HEAD_CELL if head else _INFO_CELL if index < n_info else _FIELD_CELL
-            if type(value) in _MEMOISABLE:
-                key = (kind, type(value), value)
-                cell = memo.get(key)
-                if cell is None:
-                    cell = memo[key] = kind[0] + self._text(value) + kind[1]
+    def _cells_html(self, tags, values, memo):
+        """The cells of ``values`` between ``tags``. ``memo`` holds the finished cells of one
+        kind for one rendering (a notebook table repeats few distinct values), keyed by the
+        str itself or by (type, value) for the other types whose text follows from both."""
+        opening, closing = tags
+        cells = []
+        for value in values:
+            kind = type(value)
+            if kind is str:
+                key = value
+            elif kind in _MEMOISABLE:
+                key = (kind, value)
             else:
-                cell = kind[0] + self._text(value) + kind[1]
-            parts.append(cell)
+                cells.append(opening + self._text(value) + closing)
+                continue
+            cell = memo.get(key)
+            if cell is None:
+                cell = memo[key] = opening + self._text(value) + closing
+            cells.append(cell)
+        return cells
+
+    def _row_html(self, cells, width, memos, head=False):
+        """One row of thinned cells, padded to ``width``."""
+        if len(cells) < width:
+            cells = cells + [ELLIPSIS if _all_ellipses(cells) else ""] * (width - len(cells))
+        if head:
+            parts = self._cells_html(_HEAD_CELL, cells, memos[0])
+        else:
+            split = _info_count(self.n_info, len(cells))
+            parts = self._cells_html(_INFO_CELL, cells[:split], memos[1])
+            parts += self._cells_html(_FIELD_CELL, cells[split:], memos[2])
         return "<tr>" + "".join(parts) + "</tr>"
 
     def to_html(self):
@@ -185,9 +201,9 @@ class ORVHTMLTable:
         if head_cells is not None:
             widths.append(len(head_cells))
         width = max(widths, default=0)
-        memo = {}
-        head = "" if head_cells is None else self._row_html(head_cells, width, memo, head=True)
-        body = "".join([self._row_html(cells, width, memo) for cells in body_cells])
+        memos = ({}, {}, {})  # header, row-label and field cells
+        head = "" if head_cells is None else self._row_html(head_cells, width, memos, head=True)
+        body = "".join([self._row_html(cells, width, memos) for cells in body_cells])
         summary = " &middot; ".join(
             f"<b>{self._text(key)}</b>: {self._text(value)}"
             for key, value in self._base_info.items()
@@ -209,6 +225,14 @@ _FIELD_CELL = (f'<td style="{_CELL}">', "</td>")
 # define its own repr, and equal values of another type may print differently).
 _MEMOISABLE = frozenset({str, int, bool, type(None)})
 _PLAIN_REPR = frozenset({bool, type(None)})
+_PLAIN_INT = 10**18
+
+
+def _info_count(n_info, n_cells):
+    """How many leading cells are row labels: those whose position is below ``n_info``."""
+    if type(n_info) is int:
+        return min(max(n_info, 0), n_cells)
+    return next((i for i in range(n_cells) if not i < n_info), n_cells)
 
 
 def _all_ellipses(cells):
