@@ -137,15 +137,15 @@ def run_child(mode, sweeps):
     """The body of one callgrind child: imports, one warm-up sweep of each kind, then
     ``sweeps`` sweeps of ``mode`` (none for the shared part)."""
     facade_sweep(), bare_sweep()
-    sweep = {"facade": facade_sweep, "bare": bare_sweep, "setup": None}[mode]
+    sweep = {"facade": facade_sweep, "bare": bare_sweep, "repr": repr_html, "setup": None}[mode]
     for _ in range(sweeps if sweep else 0):
         sweep()
 
 
-def callgrind_instructions(mode, sweeps):
+def callgrind_instructions(mode, sweeps, python=sys.executable):
     command = [
         "valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
-        sys.executable, os.path.abspath(__file__), "--child", mode, "--sweeps", str(sweeps),
+        python, os.path.abspath(__file__), "--child", mode, "--sweeps", str(sweeps),
     ]  # fmt: skip
     # Spinning BLAS worker threads and hash randomisation would make the counts vary.
     quiet = {
@@ -172,6 +172,13 @@ def report_instructions(sweeps):
         f" / bare {bare // sweeps:,}  ratio {facade / bare:.3f}x"
     )
     return facade / bare
+
+
+def repr_instructions(python, calls):
+    """Instructions of one DriveStatistics()._repr_html_() under ``python``: the difference of
+    two child runs that make ``calls`` and twice as many calls."""
+    once = callgrind_instructions("repr", calls, python)
+    return (callgrind_instructions("repr", 2 * calls, python) - once) // calls
 
 
 def timings(repeat):
@@ -205,7 +212,9 @@ def main():
     parser.add_argument("--sweeps", type=int, default=20, help="sweeps counted under callgrind")
     parser.add_argument("--before", metavar="PYTHON", help="interpreter of the installation before")
     parser.add_argument("--no-callgrind", action="store_true", help="skip instruction counts")
-    parser.add_argument("--child", choices=("setup", "facade", "bare"), help=argparse.SUPPRESS)
+    parser.add_argument(
+        "--child", choices=("setup", "facade", "bare", "repr"), help=argparse.SUPPRESS
+    )
     args = parser.parse_args()
     if args.child:
         return run_child(args.child, args.sweeps)
@@ -247,6 +256,14 @@ def main():
             f" {now['repr_html'] / before['repr_html']:.3f}x;"
             f" the full sweep took {before['facade'] / before['bare']:.3f}x the bare calls before,"
             f" {now['facade'] / now['bare']:.3f}x now"
+        )
+    if before and "instructions" in ratios:
+        now_count, before_count = (
+            repr_instructions(p, args.sweeps) for p in (sys.executable, args.before)
+        )
+        print(
+            f"  instructions per _repr_html_() (callgrind): {now_count:,} now / {before_count:,}"
+            f" before  ratio {now_count / before_count:.3f}x"
         )
     for kind, ratio in ratios.items():
         verdict = "within" if ratio <= TARGET_RATIO else "above"

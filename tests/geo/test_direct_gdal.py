@@ -160,3 +160,11 @@ def test_overrides_are_honoured_on_the_direct_path(make, category, creatable):
         assert CountedHandle.reads == 3  # one per flag read, as the getters make them
     if make is Traced:
         assert {"is_raster", "is_vector", "_get_metadata_item_", "_driver"} <= set(Traced.seen)
+
+
+def test_filters_follow_a_replaced_category(monkeypatch):
+    kinds = property(lambda self: "Raster" if self.name == "GTiff" else "Vector only")
+    monkeypatch.setattr(drv.Driver, "category", kinds)
+    stats = drv.DriveStatistics()
+    assert [d.name for d in stats.rasters] == ["GTiff"]
+    assert len(stats.vectors) == len(stats) - 1

@@ -85,16 +85,19 @@ py::object kinds_text(bool raster, bool vector) {
   return py::reinterpret_borrow<py::object>(PYRT_NAME(""));
 }
 
+// The raster and vector flags as the base category reads them, when both
+// come through the own getters: one read of the handle serves both.
+std::optional<std::pair<bool, bool>> own_kinds(py::handle self) {
+  if (!pyrt::own_property(self, PYRT_NAME("is_raster"), is_raster) ||
+      !pyrt::own_property(self, PYRT_NAME("is_vector"), is_vector)) {
+    return std::nullopt;
+  }
+  return metadata_flag_pair(self, PYRT_NAME("DCAP_RASTER"), PYRT_NAME("DCAP_VECTOR"));
+}
+
 py::object category(const Call& call) {
   py::handle self = call.arg(0);
-  // Both flags through the own getters: one read of the handle serves both.
-  if (pyrt::own_property(self, PYRT_NAME("is_raster"), is_raster) &&
-      pyrt::own_property(self, PYRT_NAME("is_vector"), is_vector)) {
-    if (const auto flags =
-            metadata_flag_pair(self, PYRT_NAME("DCAP_RASTER"), PYRT_NAME("DCAP_VECTOR"))) {
-      return kinds_text(flags->first, flags->second);
-    }
-  }
+  if (const auto flags = own_kinds(self)) return kinds_text(flags->first, flags->second);
   py::list kinds;
   if (pyrt::truthy(attr(self, PYRT_NAME("is_raster")))) kinds.append(PYRT_NAME("Raster"));
   if (pyrt::truthy(attr(self, PYRT_NAME("is_vector")))) kinds.append(PYRT_NAME("Vector"));
@@ -153,6 +156,13 @@ constexpr const char* kInitDoc = R"(
         )";
 
 }  // namespace
+
+std::optional<bool> base_category_names(py::handle self, bool raster) {
+  if (!pyrt::own_property(self, PYRT_NAME("category"), category)) return std::nullopt;
+  const auto flags = own_kinds(self);
+  if (!flags) return std::nullopt;
+  return raster ? flags->first : flags->second;
+}
 
 const pyrt::FunctionSpec kToDriverShadow = {
     "_to_driver_shadow_", {"data", "allow_error"}, nullptr, to_driver_shadow};

@@ -23,9 +23,13 @@ bool has_flag(py::handle driver, py::handle property) {
   return pyrt::truthy(attr(driver, property));
 }
 
-bool category_names(py::handle driver, py::handle kind) {
+// "Raster" (or "Vector") is in driver.category.
+bool category_names(py::handle driver, bool raster) {
+  // The base category is made of the two flags: ask the flag, skip the text.
+  if (const std::optional<bool> names = base_category_names(driver, raster)) return *names;
   py::object category = attr(driver, PYRT_NAME("category"));
-  const int found = PySequence_Contains(category.ptr(), kind.ptr());
+  const int found = PySequence_Contains(category.ptr(),
+                                        (raster ? PYRT_NAME("Raster") : PYRT_NAME("Vector")).ptr());
   if (found < 0) pyrt::throw_current();
   return found != 0;
 }
@@ -87,8 +91,7 @@ py::object statistics_creatables(const Call& call) {
 }
 
 py::object statistics_rasters(const Call& call) {
-  return drivers_where(call.arg(0),
-                       [](py::handle d) { return category_names(d, PYRT_NAME("Raster")); });
+  return drivers_where(call.arg(0), [](py::handle d) { return category_names(d, true); });
 }
 
 py::object statistics_updatables(const Call& call) {
@@ -97,8 +100,7 @@ py::object statistics_updatables(const Call& call) {
 }
 
 py::object statistics_vectors(const Call& call) {
-  return drivers_where(call.arg(0),
-                       [](py::handle d) { return category_names(d, PYRT_NAME("Vector")); });
+  return drivers_where(call.arg(0), [](py::handle d) { return category_names(d, false); });
 }
 
 py::object statistics_virtualios(const Call& call) {
