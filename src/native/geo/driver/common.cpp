@@ -39,7 +39,7 @@ py::object own_metadata_getter(py::handle self) {
 py::object get_metadata_item(const Call& call) {
   py::object binding = gdal(call);
   py::object getter = item_getter(binding);
-  return item_or_empty(binding, getter, attr(call.arg(0), PYRT_NAME("_driver")), call.arg(1));
+  return item_or_empty(binding, getter, handle_of(call.arg(0)), call.arg(1));
 }
 
 py::object metadata_item(py::handle self, py::handle key) {
@@ -55,7 +55,7 @@ bool metadata_flag(py::handle self, py::handle key) {
     PyObject* args[] = {self.ptr(), key.ptr()};
     py::object binding = gdal(Call(own.ptr(), args, nullptr, 2));
     py::object getter = item_getter(binding);
-    py::object handle = attr(self, PYRT_NAME("_driver"));
+    py::object handle = handle_of(self);
     bool flag = false;
     if (direct::metadata_flags(binding, getter, handle, {key}, &flag)) return flag;
     item = item_or_empty(binding, getter, handle, key);

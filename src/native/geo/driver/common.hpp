@@ -49,6 +49,10 @@ py::object metadata_words(py::handle self, py::handle key);
 // module's own properties run their getters directly.
 inline py::object attr(py::handle self, py::handle name) { return pyrt::get_attr_own(self, name); }
 
+// self._driver, the handle: an instance attribute, read without looking for
+// an own property first.
+inline py::object handle_of(py::handle self) { return pyrt::get_attr(self, PYRT_NAME("_driver")); }
+
 // Sets an instance attribute.
 void set_attr(py::handle self, py::handle name, py::handle value);
 

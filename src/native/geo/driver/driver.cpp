@@ -140,7 +140,7 @@ py::object long_name(const Call& call) {
 py::object name(const Call& call) {
   py::object binding = gdal(call);
   py::object getter = pyrt::get_attr(binding, PYRT_NAME("Driver_ShortName_get"));
-  py::object handle = attr(call.arg(0), PYRT_NAME("_driver"));
+  py::object handle = handle_of(call.arg(0));
   if (py::object value = direct::short_name(binding, getter, handle)) return value;
   return pyrt::call(getter, {handle});
 }
