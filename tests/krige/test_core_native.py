@@ -203,7 +203,9 @@ def test_results_are_reproducible_bit_for_bit():
 
 
 def test_other_threads_run_while_the_pairs_are_scanned():
-    points, values = line(5000)
+    # Big enough that the scan outlasts the interpreter's switch interval many times over,
+    # however fast the machine.
+    points, values = line(20000)
     start = time.perf_counter()
     core.init_variogram_model(points, values, 20, "PROJCS")
     alone = time.perf_counter() - start
