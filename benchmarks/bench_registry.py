@@ -10,7 +10,9 @@ imports and warm-up, and two of them add ``--sweeps`` sweeps of one kind; the di
 the sweeps' own instructions. Target: the full sweep takes at most 1.0x the bare calls (0.7x as
 a stretch). ``DriveStatistics()._repr_html_()`` is timed as well; ``--before PYTHON`` times it,
 and the wall-time sweep ratio, with another interpreter's installation (for example the main
-branch's environment) in the same run.
+branch's environment) in the same run: the two are timed in alternating rounds, since the
+machine's speed drifts, and under callgrind the instructions of one ``_repr_html_()`` are
+counted for both.
 
     .venv/bin/python benchmarks/bench_registry.py [--repeat N] [--before PYTHON] [--no-callgrind]
 """
