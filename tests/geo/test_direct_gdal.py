@@ -168,3 +168,24 @@ def test_filters_follow_a_replaced_category(monkeypatch):
     stats = drv.DriveStatistics()
     assert [d.name for d in stats.rasters] == ["GTiff"]
     assert len(stats.vectors) == len(stats) - 1
+
+
+class Plain(drv.Driver):
+    pass
+
+
+class Counted(drv.Driver):
+    made = 0
+
+    def __init__(self, name):
+        Counted.made += 1
+        super().__init__(name)
+
+
+@pytest.mark.parametrize("kind", [Plain, Counted])
+def test_registry_builds_the_driver_class_bound_at_call_time(monkeypatch, kind):
+    monkeypatch.setattr(drv, "Driver", kind)
+    Counted.made = 0
+    stats = drv.DriveStatistics()
+    assert {type(d) for d in stats} == {kind} and stats[0].name == _gdal.GetDriver(0).ShortName
+    assert Counted.made == (len(stats) if kind is Counted else 0)
