@@ -189,3 +189,13 @@ def test_registry_builds_the_driver_class_bound_at_call_time(monkeypatch, kind):
     stats = drv.DriveStatistics()
     assert {type(d) for d in stats} == {kind} and stats[0].name == _gdal.GetDriver(0).ShortName
     assert Counted.made == (len(stats) if kind is Counted else 0)
+
+
+def test_an_object_passing_for_a_driver_is_copied_as_one():
+    class PassesForDriver:
+        __class__ = property(lambda self: drv.Driver)
+        _driver, _open_opts, _creation_opts = _gdal.GetDriver(0), {}, {}
+
+    source = PassesForDriver()
+    copy = drv.Driver(source)
+    assert copy._driver is source._driver and copy._open_opts is source._open_opts
