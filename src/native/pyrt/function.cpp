@@ -387,25 +387,27 @@ PyObject* own_property_getter(PyObject* descr) {
   return getter;
 }
 
+// The getter (borrowed) of the property the standard lookup of `self.<name>`
+// finds on the class, when it is one of these functions; null otherwise. A
+// property is a data descriptor: the instance cannot shadow it.
+PyObject* own_getter_of(py::handle self, py::handle name) {
+  PyTypeObject* type = Py_TYPE(self.ptr());
+  if (type->tp_getattro != PyObject_GenericGetAttr) return nullptr;
+  PyObject* found = _PyType_Lookup(type, name.ptr());
+  return found != nullptr ? own_property_getter(found) : nullptr;
+}
+
 }  // namespace
 
 py::object own_property(py::handle self, py::handle name, Impl impl) {
-  PyTypeObject* type = Py_TYPE(self.ptr());
-  if (type->tp_getattro != PyObject_GenericGetAttr) return py::object();
-  PyObject* found = _PyType_Lookup(type, name.ptr());
-  PyObject* getter = found != nullptr ? own_property_getter(found) : nullptr;
+  PyObject* getter = own_getter_of(self, name);
   if (getter == nullptr || as_function(getter)->spec->impl != impl) return py::object();
   return py::reinterpret_borrow<py::object>(getter);
 }
 
 py::object get_attr_own(py::handle self, py::handle name) {
-  PyTypeObject* type = Py_TYPE(self.ptr());
-  if (type->tp_getattro == PyObject_GenericGetAttr) {
-    PyObject* found = _PyType_Lookup(type, name.ptr());
-    if (PyObject* getter = found != nullptr ? own_property_getter(found) : nullptr) {
-      // A property is a data descriptor: the instance cannot shadow it.
-      return call_body(py::reinterpret_borrow<py::object>(getter), {self});
-    }
+  if (PyObject* getter = own_getter_of(self, name)) {
+    return call_body(py::reinterpret_borrow<py::object>(getter), {self});
   }
   return get_attr(self, name);
 }

@@ -1,6 +1,7 @@
 #include "geo/driver/common.hpp"
 
 #include <optional>
+#include <utility>
 
 #include "geo/driver/gdal_direct.hpp"
 #include "pyrt/no_destructor.hpp"
@@ -34,6 +35,20 @@ py::object own_metadata_getter(py::handle self) {
   return pyrt::own_method(self, PYRT_NAME("_get_metadata_item_"), get_metadata_item);
 }
 
+// The binding and its item getter, looked up as the own getter's body
+// (`own`, called with self and key) looks them up.
+struct ItemSource {
+  py::object binding;
+  py::object getter;
+};
+
+ItemSource item_source(py::handle own, py::handle self, py::handle key) {
+  PyObject* args[] = {self.ptr(), key.ptr()};
+  py::object binding = gdal(Call(own.ptr(), args, nullptr, 2));
+  py::object getter = item_getter(binding);
+  return {std::move(binding), std::move(getter)};
+}
+
 }  // namespace
 
 py::object get_metadata_item(const Call& call) {
@@ -52,13 +67,11 @@ bool metadata_flag(py::handle self, py::handle key) {
   if (py::object own = own_metadata_getter(self)) {
     // The own getter's steps; on the direct path the flag comes straight
     // from the item's C string, with no str made for it.
-    PyObject* args[] = {self.ptr(), key.ptr()};
-    py::object binding = gdal(Call(own.ptr(), args, nullptr, 2));
-    py::object getter = item_getter(binding);
+    const ItemSource source = item_source(own, self, key);
     py::object handle = handle_of(self);
     bool flag = false;
-    if (direct::metadata_flags(binding, getter, handle, {key}, &flag)) return flag;
-    item = item_or_empty(binding, getter, handle, key);
+    if (direct::metadata_flags(source.binding, source.getter, handle, {key}, &flag)) return flag;
+    item = item_or_empty(source.binding, source.getter, handle, key);
   } else {
     item = pyrt::call_method(self, PYRT_NAME("_get_metadata_item_"), {key});
   }
@@ -66,9 +79,8 @@ bool metadata_flag(py::handle self, py::handle key) {
   // case-insensitive comparison of three letters; any other object goes
   // through its own upper() and ==.
   if (PyUnicode_CheckExact(item.ptr()) && PyUnicode_IS_ASCII(item.ptr())) {
-    if (PyUnicode_GET_LENGTH(item.ptr()) != 3) return false;
-    const char* text = reinterpret_cast<const char*>(PyUnicode_DATA(item.ptr()));
-    return (text[0] | 0x20) == 'y' && (text[1] | 0x20) == 'e' && (text[2] | 0x20) == 's';
+    return ascii_yes(reinterpret_cast<const char*>(PyUnicode_DATA(item.ptr())),
+                     static_cast<std::size_t>(PyUnicode_GET_LENGTH(item.ptr())));
   }
   py::object upper = pyrt::call_method(item, PYRT_NAME("upper"), {});
   return pyrt::equals(upper, PYRT_NAME("YES"));
@@ -80,15 +92,13 @@ std::optional<std::pair<bool, bool>> metadata_flag_pair(py::handle self, py::han
   if (!own || _PyType_Lookup(Py_TYPE(self.ptr()), PYRT_NAME("_driver").ptr()) != nullptr) {
     return std::nullopt;
   }
-  PyObject* args[] = {self.ptr(), first.ptr()};
-  py::object binding = gdal(Call(own.ptr(), args, nullptr, 2));
-  py::object getter = item_getter(binding);
+  const ItemSource source = item_source(own, self, first);
   PyObject* found = nullptr;
   py::object handle = pyrt::steal_found(
       PyObject_GetOptionalAttr(self.ptr(), PYRT_NAME("_driver").ptr(), &found), found);
   if (!handle) return std::nullopt;
   bool flags[2] = {false, false};
-  if (!direct::metadata_flags(binding, getter, handle, {first, second}, flags)) {
+  if (!direct::metadata_flags(source.binding, source.getter, handle, {first, second}, flags)) {
     return std::nullopt;
   }
   return std::make_pair(flags[0], flags[1]);

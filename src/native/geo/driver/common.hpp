@@ -3,6 +3,7 @@
 // message of the module's one exception, error.FormatError.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <utility>
 
@@ -31,6 +32,11 @@ py::object get_metadata_item(const Call& call);
 
 // `self._get_metadata_item_(key)`, looked up on the instance.
 py::object metadata_item(py::handle self, py::handle key);
+
+// ASCII text of `size` characters that upper-cased equals "YES".
+inline bool ascii_yes(const char* text, std::size_t size) {
+  return size == 3 && (text[0] | 0x20) == 'y' && (text[1] | 0x20) == 'e' && (text[2] | 0x20) == 's';
+}
 
 // The metadata item upper-cased equals "YES".
 bool metadata_flag(py::handle self, py::handle key);

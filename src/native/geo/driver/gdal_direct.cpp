@@ -257,8 +257,7 @@ bool metadata_flags(py::handle binding, py::handle function, py::handle handle,
     const char* item = *text;
     if (item != nullptr && !is_ascii(item)) return false;
     // An absent item reads as "", which is no "YES" in any case.
-    *flags++ = item != nullptr && std::strlen(item) == 3 && (item[0] | 0x20) == 'y' &&
-               (item[1] | 0x20) == 'e' && (item[2] | 0x20) == 's';
+    *flags++ = item != nullptr && ascii_yes(item, std::strlen(item));
   }
   // Item reads leave no error of their own: settling once after them leaves
   // the state each binding call in turn would.
