@@ -1,0 +1,149 @@
+#include "krige/kriging/system.hpp"
+
+#include <cmath>
+#include <limits>
+
+namespace orv::krige::kriging {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Rounding can take the variance of a target next to a sample a hair below 0.
+double variance_of(double value) { return value < 0.0 ? 0.0 : value; }
+
+// Solves L y = b in place for the kLanes right-hand sides in the rows of y
+// (y[i * kLanes + t]), L given by its packed rows. Each lane sees the
+// operations of a single solve in the same order (the lanes are independent
+// columns), whichever instruction set the clone runs; none has fused
+// multiply-adds.
+__attribute__((target_clones("avx2", "default"))) void forward_substitution(const double* packed,
+                                                                            std::size_t m,
+                                                                            double* y) {
+  constexpr std::size_t L = GlobalSystem::kLanes;
+  for (std::size_t i = 0; i < m; ++i) {
+    const double* row = packed + i * (i + 1) / 2;
+    double acc[L];
+    for (std::size_t t = 0; t < L; ++t) acc[t] = y[i * L + t];
+    for (std::size_t j = 0; j < i; ++j) {
+      const double l = row[j];
+      const double* solved = y + j * L;
+      for (std::size_t t = 0; t < L; ++t) acc[t] -= l * solved[t];
+    }
+    const double diagonal = row[i];
+    for (std::size_t t = 0; t < L; ++t) y[i * L + t] = acc[t] / diagonal;
+  }
+}
+
+}  // namespace
+
+void LocalSystem::factorise() {
+  llt_.compute(k_);
+  cholesky_ = llt_.info() == Eigen::Success;
+  if (cholesky_) {
+    u_ = dz_;
+    llt_.matrixL().solveInPlace(u_);
+  } else {
+    lu_.compute(k_);
+  }
+}
+
+Result LocalSystem::solve(const double* target_gammas) const {
+  const std::size_t m = members_.size();
+  if (m == 0) return {kNaN, kNaN};
+  const double g_t0 = target_gammas[0];
+  if (m == 1) return {z0_, variance_of(g_t0 + g_t0)};
+  const Eigen::Index n = static_cast<Eigen::Index>(m) - 1;
+  work_.resize(n);
+  for (Eigen::Index i = 0; i < n; ++i) work_[i] = (g0_[i] + g_t0) - target_gammas[i + 1];
+  double estimate = z0_;
+  double explained = 0.0;
+  if (cholesky_) {
+    llt_.matrixL().solveInPlace(work_);
+    for (Eigen::Index i = 0; i < n; ++i) {
+      estimate += work_[i] * u_[i];
+      explained += work_[i] * work_[i];
+    }
+  } else {
+    const Eigen::VectorXd weights = lu_.solve(work_);
+    for (Eigen::Index i = 0; i < n; ++i) {
+      estimate += weights[i] * dz_[i];
+      explained += weights[i] * work_[i];
+    }
+  }
+  return {estimate, variance_of((g_t0 + g_t0) - explained)};
+}
+
+void GlobalSystem::factorise() {
+  const Eigen::Index m = k_.rows();
+  // The strict upper triangle keeps K for the LU fallback; the factorisation
+  // overwrites the lower one and the diagonal.
+  const Eigen::VectorXd diagonal = k_.diagonal();
+  Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>> llt(k_);
+  cholesky_ = llt.info() == Eigen::Success;
+  if (cholesky_) {
+    u_ = dz_;
+    k_.triangularView<Eigen::Lower>().solveInPlace(u_);
+    packed_.resize(static_cast<std::size_t>(m) * static_cast<std::size_t>(m + 1) / 2);
+    std::size_t at = 0;
+    for (Eigen::Index i = 0; i < m; ++i) {
+      for (Eigen::Index j = 0; j <= i; ++j) packed_[at++] = k_(i, j);
+    }
+  } else {
+    k_.diagonal() = diagonal;
+    k_.triangularView<Eigen::StrictlyLower>() = k_.transpose();
+    lu_.compute(k_);
+  }
+  k_.resize(0, 0);
+}
+
+void GlobalSystem::solve(const double* gammas, Result* out, std::vector<double>& work) const {
+  constexpr std::size_t L = kLanes;
+  if (n_ == 0) {
+    for (std::size_t t = 0; t < L; ++t) out[t] = {kNaN, kNaN};
+    return;
+  }
+  double g_t0[L];
+  for (std::size_t t = 0; t < L; ++t) g_t0[t] = gammas[t * n_];
+  if (n_ == 1) {
+    for (std::size_t t = 0; t < L; ++t) out[t] = {z0_, variance_of(g_t0[t] + g_t0[t])};
+    return;
+  }
+  const std::size_t m = n_ - 1;
+  // b in rows of lanes: y[i * L + t] is b_i of the target in lane t.
+  work.resize(m * L);
+  double* y = work.data();
+  for (std::size_t i = 0; i < m; ++i) {
+    for (std::size_t t = 0; t < L; ++t) y[i * L + t] = (g0_[i] + g_t0[t]) - gammas[t * n_ + i + 1];
+  }
+  double estimate[L];
+  double explained[L];
+  for (std::size_t t = 0; t < L; ++t) {
+    estimate[t] = z0_;
+    explained[t] = 0.0;
+  }
+  if (cholesky_) {
+    forward_substitution(packed_.data(), m, y);
+    for (std::size_t i = 0; i < m; ++i) {
+      const double u = u_[static_cast<Eigen::Index>(i)];
+      for (std::size_t t = 0; t < L; ++t) {
+        estimate[t] += y[i * L + t] * u;
+        explained[t] += y[i * L + t] * y[i * L + t];
+      }
+    }
+  } else {
+    Eigen::VectorXd b(static_cast<Eigen::Index>(m));
+    for (std::size_t t = 0; t < L; ++t) {
+      for (std::size_t i = 0; i < m; ++i) b[static_cast<Eigen::Index>(i)] = y[i * L + t];
+      const Eigen::VectorXd weights = lu_.solve(b);
+      for (Eigen::Index i = 0; i < static_cast<Eigen::Index>(m); ++i) {
+        estimate[t] += weights[i] * dz_[i];
+        explained[t] += weights[i] * b[i];
+      }
+    }
+  }
+  for (std::size_t t = 0; t < L; ++t) {
+    out[t] = {estimate[t], variance_of((g_t0[t] + g_t0[t]) - explained[t])};
+  }
+}
+
+}  // namespace orv::krige::kriging
