@@ -16,6 +16,8 @@ constexpr std::size_t kTargetsPerTask = 64;
 // Candidates up to which a block keeps the semivariances of their pairs.
 constexpr std::size_t kMaxCachedCandidates = 2048;
 constexpr std::size_t kMaxBlockEdge = 32;
+// A block edge of about this fraction of the neighbourhood radius.
+constexpr double kRadiiPerBlockEdge = 1.0 / 1.5;
 
 bool finite_point(const double* raw, int dims) {
   for (int c = 0; c < dims; ++c) {
@@ -36,6 +38,7 @@ void cell_centre(const Grid& grid, std::size_t c, std::size_t r, double* raw) {
 struct Engine::Worker {
   LocalSystem system;
   std::vector<Neighbour> near;
+  std::vector<Neighbour> scratch;
   std::vector<std::uint32_t> members;
   std::vector<std::uint32_t> slots;
   std::vector<double> values;
@@ -66,15 +69,13 @@ Engine::Engine(SampleSet samples, const Model& model, std::size_t k, double max_
 
 Engine::~Engine() = default;
 
-// The estimate at `target` from the neighbourhood in worker.near (sorted by
-// `nearer`); pair(a, b) gives the semivariance between neighbours a and b
-// of worker.near ordered by index, a < b.
+// The estimate at `target` from the neighbourhood in worker.near, in
+// increasing index order; pair(a, b) gives the semivariance between
+// neighbours a < b of worker.near.
 template <class Pair>
 Result Engine::krige_local(Worker& worker, const Place& target, Pair&& pair) const {
-  std::vector<Neighbour>& near = worker.near;
+  const std::vector<Neighbour>& near = worker.near;
   if (near.empty()) return {kNaN, kNaN};
-  std::sort(near.begin(), near.end(),
-            [](const Neighbour& a, const Neighbour& b) { return a.index < b.index; });
   const std::size_t m = near.size();
   worker.members.resize(m);
   worker.values.resize(m);
@@ -111,6 +112,8 @@ std::size_t Engine::predict(const double* targets, std::size_t m, bool leave_one
             const std::uint32_t exclude =
                 leave_one_out && t < samples_.size() ? static_cast<std::uint32_t>(t) : kNoSample;
             tree_->neighbourhood(place, reach_, exclude, worker.near);
+            std::sort(worker.near.begin(), worker.near.end(),
+                      [](const Neighbour& a, const Neighbour& b) { return a.index < b.index; });
             const std::vector<std::uint32_t>& members = worker.members;
             result = krige_local(worker, place, [&](std::size_t a, std::size_t b) {
               return model_.at(samples_.pair_distance(members[a], members[b]));
@@ -125,9 +128,10 @@ std::size_t Engine::predict(const double* targets, std::size_t m, bool leave_one
 }
 
 std::size_t Engine::block_edge(const Grid& grid) const {
-  // Blocks about a third of the neighbourhood radius across: the candidates
-  // of a block are then about twice a neighbourhood, and a block's work is
-  // mostly shared semivariances. (Any edge gives the same results.)
+  // Blocks about two thirds of the neighbourhood radius across (measured at
+  // the window's middle, in cell diagonals): the candidates of a block are
+  // then about twice a neighbourhood, and most semivariances between them are
+  // shared by its cells. Any edge gives the same results.
   double raw[2];
   const std::size_t c = grid.col_off + grid.width / 2;
   const std::size_t r = grid.row_off + grid.height / 2;
@@ -145,7 +149,7 @@ std::size_t Engine::block_edge(const Grid& grid) const {
   probe.k = std::min(reach_.k, std::max<std::size_t>(1, samples_.size()));
   tree_->neighbourhood(centre, probe, kNoSample, near);
   if (near.empty() || !(spacing2 > 0.0) || !std::isfinite(spacing2)) return 1;
-  const double ratio = std::sqrt(near.back().distance2 / spacing2) / 3.0;
+  const double ratio = std::sqrt(near.back().distance2 / spacing2) * kRadiiPerBlockEdge;
   if (!(ratio >= 1.0)) return 1;
   return static_cast<std::size_t>(std::min(ratio, static_cast<double>(kMaxBlockEdge)));
 }
@@ -207,7 +211,8 @@ std::size_t Engine::grid(const Grid& grid, double* estimate, double* variance,
         for (std::size_t r = r0; r < r1; ++r) {
           for (std::size_t c = c0; c < c1; ++c, ++at) {
             const Place& place = worker.places[at];
-            select_neighbourhood(samples_, worker.candidates, place, reach_, worker.near);
+            select_neighbourhood(samples_, worker.candidates, place, reach_, worker.near,
+                                 worker.scratch);
             // The candidate slots of the members, in member order.
             const std::vector<Neighbour>& near = worker.near;
             const Result result = krige_local(worker, place, [&](std::size_t a, std::size_t b) {

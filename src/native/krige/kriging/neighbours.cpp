@@ -137,20 +137,25 @@ void SampleTree::candidates(const Place& centre, double spread, const Reach& rea
 }
 
 void select_neighbourhood(const SampleSet& samples, const std::vector<std::uint32_t>& candidates,
-                          const Place& target, const Reach& reach, std::vector<Neighbour>& out) {
+                          const Place& target, const Reach& reach, std::vector<Neighbour>& out,
+                          std::vector<Neighbour>& scratch) {
   out.clear();
   for (std::size_t slot = 0; slot < candidates.size(); ++slot) {
     const std::uint32_t i = candidates[slot];
     const double d2 = samples.search_distance2(i, target);
-    if (reach.admits(samples, i, target, d2))
+    if (reach.admits(samples, i, target, d2)) {
       out.push_back({d2, i, static_cast<std::uint32_t>(slot)});
+    }
   }
-  if (out.size() > reach.k) {
-    std::nth_element(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(reach.k - 1), out.end(),
-                     nearer);
-    out.resize(reach.k);
-  }
-  std::sort(out.begin(), out.end(), nearer);
+  if (out.size() <= reach.k) return;
+  // The k-th by `nearer`, then the k up to it, left in candidate order.
+  scratch.assign(out.begin(), out.end());
+  const auto kth = scratch.begin() + static_cast<std::ptrdiff_t>(reach.k - 1);
+  std::nth_element(scratch.begin(), kth, scratch.end(), nearer);
+  const Neighbour last = *kth;
+  out.erase(
+      std::remove_if(out.begin(), out.end(), [&](const Neighbour& n) { return nearer(last, n); }),
+      out.end());
 }
 
 }  // namespace orv::krige::kriging

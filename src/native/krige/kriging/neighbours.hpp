@@ -28,9 +28,13 @@ struct Neighbour {
   std::uint32_t slot;  // position among the candidates it was selected from
 };
 
-inline bool nearer(const Neighbour& a, const Neighbour& b) {
-  return a.distance2 < b.distance2 || (a.distance2 == b.distance2 && a.index < b.index);
-}
+// The order of neighbours: by squared search distance, then index.
+struct Nearer {
+  bool operator()(const Neighbour& a, const Neighbour& b) const {
+    return a.distance2 < b.distance2 || (a.distance2 == b.distance2 && a.index < b.index);
+  }
+};
+constexpr Nearer nearer{};
 
 // Which samples a target may use.
 struct Reach {
@@ -74,9 +78,11 @@ class SampleTree {
   std::unique_ptr<Index> index_;
 };
 
-// The neighbourhood of `target` among `candidates` (sample indices), as
-// SampleTree::neighbourhood would give it when the candidates include it.
+// The neighbourhood of `target` among `candidates` (sample indices,
+// increasing), as SampleTree::neighbourhood would give it when the
+// candidates include it, but in candidate order. scratch: working space.
 void select_neighbourhood(const SampleSet& samples, const std::vector<std::uint32_t>& candidates,
-                          const Place& target, const Reach& reach, std::vector<Neighbour>& out);
+                          const Place& target, const Reach& reach, std::vector<Neighbour>& out,
+                          std::vector<Neighbour>& scratch);
 
 }  // namespace orv::krige::kriging

@@ -36,13 +36,31 @@ __attribute__((target_clones("avx2", "default"))) void forward_substitution(cons
 
 }  // namespace
 
+// Solves L y = b in place, L in the lower triangle of `l` (column-major),
+// column by column: each y_i gets its products subtracted in increasing j.
+void solve_lower(const Eigen::MatrixXd& l, Eigen::VectorXd& y) {
+  const Eigen::Index n = y.size();
+  double* v = y.data();
+  for (Eigen::Index j = 0; j < n; ++j) {
+    const double* column = l.data() + j * l.rows();
+    const double solved = v[j] / column[j];
+    v[j] = solved;
+    for (Eigen::Index i = j + 1; i < n; ++i) v[i] -= column[i] * solved;
+  }
+}
+
 void LocalSystem::factorise() {
-  llt_.compute(k_);
-  cholesky_ = llt_.info() == Eigen::Success;
+  // K is symmetric: the strict upper triangle keeps it for the LU fallback
+  // while the factorisation overwrites the lower one and the diagonal.
+  const Eigen::VectorXd diagonal = k_.diagonal();
+  Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>> llt(k_);
+  cholesky_ = llt.info() == Eigen::Success;
   if (cholesky_) {
     u_ = dz_;
-    llt_.matrixL().solveInPlace(u_);
+    solve_lower(k_, u_);
   } else {
+    k_.diagonal() = diagonal;
+    k_.triangularView<Eigen::StrictlyLower>() = k_.transpose();
     lu_.compute(k_);
   }
 }
@@ -58,7 +76,7 @@ Result LocalSystem::solve(const double* target_gammas) const {
   double estimate = z0_;
   double explained = 0.0;
   if (cholesky_) {
-    llt_.matrixL().solveInPlace(work_);
+    solve_lower(k_, work_);
     for (Eigen::Index i = 0; i < n; ++i) {
       estimate += work_[i] * u_[i];
       explained += work_[i] * work_[i];

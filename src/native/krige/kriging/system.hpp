@@ -51,9 +51,8 @@ class LocalSystem {
   bool valid_ = false;
   bool cholesky_ = true;
   double z0_ = 0.0;
-  Eigen::MatrixXd k_;
+  Eigen::MatrixXd k_;  // K, then its Cholesky factor L in the lower triangle
   Eigen::VectorXd dz_, u_, g0_;
-  Eigen::LLT<Eigen::MatrixXd> llt_;
   Eigen::PartialPivLU<Eigen::MatrixXd> lu_;
   mutable Eigen::VectorXd work_;
 };
