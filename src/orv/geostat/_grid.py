@@ -24,7 +24,9 @@ def _finite(value: object, what: str) -> float:
 def _cells(span: float, size: float, axis: str) -> int:
     count = span / size
     whole = round(count)
-    cells = whole if abs(count - whole) <= _WHOLE_CELL_TOLERANCE * max(1.0, count) else math.ceil(count)
+    cells = (
+        whole if abs(count - whole) <= _WHOLE_CELL_TOLERANCE * max(1.0, count) else math.ceil(count)
+    )
     if cells > 2**31 - 1:
         raise ValueError(f"the grid would be {cells} cells {axis}; give a larger resolution")
     return max(1, cells)
@@ -76,7 +78,9 @@ def make_grid(bounds: Sequence[float], resolution: float | Sequence[float]) -> G
         dx = dy = _finite(resolution, "resolution")
     if not (dx > 0 and dy > 0):
         raise ValueError(f"resolution must be positive, not {(dx, dy) if dx != dy else dx}")
-    return Grid(xmin, ymax, dx, dy, _cells(xmax - xmin, dx, "across"), _cells(ymax - ymin, dy, "down"))
+    return Grid(
+        xmin, ymax, dx, dy, _cells(xmax - xmin, dx, "across"), _cells(ymax - ymin, dy, "down")
+    )
 
 
 def tile_size(tile: object) -> int:

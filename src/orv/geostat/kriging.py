@@ -76,7 +76,13 @@ class _Samples(NamedTuple):
 
 
 def _prepare_samples(
-    points: ArrayLike, values: ArrayLike, *, geographic: Any, crs: Any, minimum: int, stacklevel: int
+    points: ArrayLike,
+    values: ArrayLike,
+    *,
+    geographic: Any,
+    crs: Any,
+    minimum: int,
+    stacklevel: int,
 ) -> _Samples:
     """Float64 points (n, k) and values (n,) without missing samples (one warning), and
     whether distances are great-circle."""
@@ -90,7 +96,9 @@ def _prepare_samples(
     if value_array.ndim == 2 and value_array.shape[1] == 1:
         value_array = value_array[:, 0]
     if value_array.ndim != 1:
-        raise ValueError(f"values must be one-dimensional, not an array of shape {value_array.shape}")
+        raise ValueError(
+            f"values must be one-dimensional, not an array of shape {value_array.shape}"
+        )
     if value_array.shape[0] != point_array.shape[0]:
         raise ValueError(
             f"values has {value_array.shape[0]} entries but there are {point_array.shape[0]} points"
@@ -230,9 +238,7 @@ def _anisotropy_transform(anisotropy: Any, points: Array) -> tuple[Array, Array]
     try:
         scale, angle = anisotropy
     except (TypeError, ValueError):
-        raise TypeError(
-            f"anisotropy must be a (scale, angle) pair, not {anisotropy!r}"
-        ) from None
+        raise TypeError(f"anisotropy must be a (scale, angle) pair, not {anisotropy!r}") from None
     for what, value in (("scale", scale), ("angle", angle)):
         array = np.asarray(value, dtype=np.float64) if _is_numeric(value) else None
         if array is None or array.size == 0 or not np.isfinite(array).all():
