@@ -49,6 +49,7 @@ def build_parser() -> argparse.ArgumentParser:
     driver.add_argument("name", metavar="NAME", help="GDAL short name, in any letter case")
     driver.add_argument("--json", action="store_true", help="print a JSON object")
     driver.set_defaults(run=_run_driver)
+    _add_krige(commands)
 
     variogram = commands.add_parser(
         "variogram",
@@ -155,6 +156,16 @@ def _run_variogram(args: argparse.Namespace) -> None:
         f"{n} points, {pairs:,} pairs, {len(classes)} non-empty of {args.lags} classes; "
         f"lag in {unit}"
     )
+
+
+# --- The krige command (orv._cli.krige).
+def _add_krige(commands: Any) -> None:
+    from ._cli.krige import add_krige
+
+    add_krige(commands)
+
+
+# --- end of the krige block
 
 
 def main(argv: Sequence[str] | None = None) -> int:
