@@ -199,7 +199,8 @@ def krige_known_field():
     kriging = orv.OrdinaryKriging(points, values, model, neighbours=32)
     check = kriging.cross_validate()
     print(
-        f"    leave-one-out: RMSE {check.rmse:.4f}, mean squared standardised error {check.msse:.2f}"
+        f"    leave-one-out: RMSE {check.rmse:.4f}, mean squared standardised error "
+        f"{check.msse:.2f}"
     )
     OUT.mkdir(exist_ok=True)
     path = OUT / "kriged.tif"
