@@ -293,6 +293,7 @@ def prepare(**changes):
         (prepare(parameters=np.ones(2)), ValueError),
         (prepare(model="Cubic"), ValueError),
         (prepare(coordinates=GOOD[0].T.copy()), ValueError),
+        (prepare(coordinates=np.full((20, 2), np.nan)), ValueError),
         (prepare(coordinates=GOOD[0][:, :1].copy()), ValueError),
         (prepare(coordinates=GOOD[0][:0].copy(), values=GOOD[1][:0].copy()), ValueError),
         (prepare(neighbours=-1), ValueError),

@@ -97,6 +97,11 @@ py::object prepare_of(const Call& call) {
   if (n == 0 || n >= std::numeric_limits<std::uint32_t>::max()) {
     pyrt::raise(PyExc_ValueError, "need between 1 and 2**32 - 2 samples, not %zu", n);
   }
+  for (std::size_t i = 0; i < n * dims; ++i) {
+    if (!std::isfinite(coordinates.data()[i])) {
+      pyrt::raise(PyExc_ValueError, "coordinates must be finite");
+    }
+  }
   if (!(max_distance > 0.0)) {
     pyrt::raise(PyExc_ValueError, "max_distance must be positive (inf: no bound)");
   }

@@ -123,7 +123,7 @@ void SampleTree::candidates(const Place& centre, double spread, const Reach& rea
     std::vector<Neighbour> nearest;
     NearestSet set(samples_, centre, unbounded, kNoSample, nearest);
     index_->tree.findNeighbors(set, centre.search, nanoflann::SearchParams());
-    radius = std::sqrt(nearest.back().distance2) + 2.0 * spread;
+    if (nearest.size() == reach.k) radius = std::sqrt(nearest.back().distance2) + 2.0 * spread;
   }
   radius = std::min(radius, std::sqrt(reach.search2) + spread);
   if (!(radius < kInfinity)) {
