@@ -41,7 +41,7 @@ def open(  # noqa: A001 - the package's own open, as in other geodata libraries
     """
     from osgeo import gdal
 
-    from ._algos.geo import _driverpick, _optioncheck
+    from ._algos.geo import _driverpick
     from ._algos.geo._gdalargs import option_list, path_string
     from ._algos.geo.geodatabase import open_file
 
@@ -55,25 +55,56 @@ def open(  # noqa: A001 - the package's own open, as in other geodata libraries
     if kind == "vector" and csv_named and source.lower().endswith(TEXT_TABLE_SUFFIXES):
         handle = gdal.GetDriverByName("CSV")
         source = source if source.upper().startswith("CSV:") else f"CSV:{source}"
-    if handle is not None:
-        _optioncheck.checked_options(handle, _optioncheck.OPEN, options, "options")
     kinds = {
         None: gdal.OF_RASTER | gdal.OF_VECTOR | gdal.OF_MULTIDIM_RASTER,
         "raster": gdal.OF_RASTER,
         "vector": gdal.OF_VECTOR,
     }[kind]
+    strings = option_list(options, "options")
+    # Options are checked against the driver that will read the file, before it does; when
+    # none was given, against those that recognise it (any one of them may end up reading).
+    candidates = [handle] if handle is not None else _identified(source, kinds) if strings else []
+    _options_fit_one(candidates, strings)
     flags = kinds | (gdal.OF_UPDATE if mode == "r+" else 0)
     drivers = None if handle is None else [handle.ShortName]
-    strings = option_list(options, "options")
     opened = open_file(source, flags, drivers, strings, None, read_only_fallback=False)
-    if handle is None and strings:  # the driver that took the file checks what it was given
+    if strings and not candidates:  # recognised by none beforehand: the driver that took it
         try:
-            used = _driverpick.by_name(opened.driver_name)
-            _optioncheck.checked_options(used, _optioncheck.OPEN, strings, "options")
+            _options_fit_one([_driverpick.by_name(opened.driver_name)], strings)
         except BaseException:
             opened.close()
             raise
     return opened
+
+
+def _identified(source: str, kinds: int) -> list[Any]:
+    """The drivers GDAL recognises ``source`` with, for all ``kinds`` and for each alone."""
+    from osgeo import gdal
+
+    from ._algos.geo._gdalerrors import quiet
+
+    found: dict[str, Any] = {}
+    with quiet():
+        for flags in (kinds, kinds & gdal.OF_VECTOR, kinds & gdal.OF_RASTER):
+            candidate = gdal.IdentifyDriverEx(source, flags) if flags else None
+            if candidate is not None:
+                found.setdefault(candidate.ShortName, candidate)
+    return list(found.values())
+
+
+def _options_fit_one(candidates: list[Any], strings: list[str]) -> None:
+    """FormatError unless some candidate driver lists all the open options (or none given)."""
+    from ._algos.geo import _optioncheck
+
+    first: Exception | None = None
+    for candidate in candidates:
+        try:
+            _optioncheck.checked_options(candidate, _optioncheck.OPEN, strings, "options")
+            return
+        except Exception as exc:
+            first = first or exc
+    if first is not None:
+        raise first
 
 
 def create_raster(

@@ -9,7 +9,7 @@ import numpy.typing as npt
 from osgeo import gdal
 
 from ._dtypes import array_dtype
-from ._gdalerrors import call, checked
+from ._gdalerrors import call
 
 type Window = tuple[int, int, int, int]
 """(column offset, row offset, width, height) in pixels."""
@@ -122,15 +122,16 @@ def get_nodata(band: gdal.Band) -> float | int | None:
     return float(value)
 
 
-def set_nodata(band: gdal.Band, value: float | int | None) -> None:
-    """Set (or, with None, remove) the band's nodata value."""
+def nodata_setter(band: gdal.Band, value: object) -> tuple[Any, tuple[Any, ...]]:
+    """The band's method and arguments that set (or, for None, remove) its nodata value;
+    TypeError or ValueError for a value the band cannot take. Nothing is changed yet."""
     if value is None:
-        checked(band.DeleteNoDataValue)
-        return
+        return band.DeleteNoDataValue, ()
     if isinstance(value, bool) or not isinstance(value, (int, float, np.number)):
         raise TypeError(f"nodata must be a number or None, not {type(value).__name__}")
     suffix = _INT64_TYPES.get(band.DataType)
-    if suffix is not None and float(value).is_integer():
-        checked(getattr(band, f"SetNoDataValue{suffix}"), int(value))
-    else:
-        checked(band.SetNoDataValue, float(value))
+    if suffix is None:
+        return band.SetNoDataValue, (float(value),)
+    if not float(value).is_integer():
+        raise ValueError(f"nodata of a 64-bit integer band must be an integer, not {value!r}")
+    return getattr(band, f"SetNoDataValue{suffix}"), (int(value),)

@@ -37,8 +37,11 @@ def by_name(driver: object, kind: str | None = None) -> gdal.Driver:
     return found
 
 
-def for_extension(path: str, kind: str) -> gdal.Driver:
-    """The first driver of the registry that creates ``kind`` data under ``path``'s extension."""
+def for_extension(
+    path: str, kind: str, capabilities: tuple[str, ...] = ("DCAP_CREATE",)
+) -> gdal.Driver:
+    """The first driver of the registry that handles ``kind`` data under ``path``'s extension
+    and has one of ``capabilities`` (creating, by default); FormatError if there is none."""
     extension = os.path.splitext(path)[1].lstrip(".").lower()
     if not extension:
         raise FormatError(f"{path!r} has no extension to choose a {kind} driver by; give driver=")
@@ -47,8 +50,8 @@ def for_extension(path: str, kind: str) -> gdal.Driver:
         found = gdal.GetDriver(index)
         extensions = (found.GetMetadataItem("DMD_EXTENSIONS") or "").lower().split()
         if extension in extensions and has(found, KIND_CAPABILITY[kind]):
-            if has(found, "DCAP_CREATE"):
+            if any(has(found, capability) for capability in capabilities):
                 return found
             candidates.append(found.ShortName)
-    hint = f" (only {', '.join(candidates)}, which cannot create)" if candidates else ""
-    raise FormatError(f"no {kind} driver creates .{extension} files{hint}; give driver=")
+    hint = f" (only {', '.join(candidates)}, which cannot write it)" if candidates else ""
+    raise FormatError(f"no {kind} driver writes .{extension} files{hint}; give driver=")

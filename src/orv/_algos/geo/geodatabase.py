@@ -11,9 +11,10 @@ import numpy as np
 import numpy.typing as npt
 from osgeo import _gdal, gdal, osr
 
-from ._bandio import checked_window, get_nodata, read_band, set_nodata, write_band
+from ...error import FormatError
+from ._bandio import checked_window, get_nodata, nodata_setter, read_band, write_band
 from ._copy import copy_raster, copy_vector, exists, remove_existing
-from ._driverpick import by_name, has
+from ._driverpick import by_name, for_extension, has
 from ._gdalargs import integer, option_list, path_string, str_list
 from ._gdalcall import call_gdal_fun, creation_record
 from ._gdalerrors import captured, checked, gdal_errors
@@ -26,6 +27,9 @@ __all__ = ["GeoDatabase", "Layer", "open_file"]
 
 PathArg = str | os.PathLike[str]
 type Number = float | int
+
+# Capabilities by which a driver can write a raster copy.
+_RASTER_WRITES = ("DCAP_CREATE", "DCAP_CREATECOPY")
 
 
 class _NamedDriver(Protocol):
@@ -214,9 +218,9 @@ class GeoDatabase:
         values = list(value) if isinstance(value, Sequence) else [value] * count
         if len(values) != count:
             raise ValueError(f"{len(values)} nodata values for {count} bands")
-        with captured("setting nodata"):
-            for number, item in enumerate(values, start=1):
-                set_nodata(ds.GetRasterBand(number), item)
+        setters = [nodata_setter(ds.GetRasterBand(i), v) for i, v in enumerate(values, start=1)]
+        for method, args in setters:
+            checked(method, *args)
 
     # --- raster values --------------------------------------------------------------------
 
@@ -340,7 +344,8 @@ class GeoDatabase:
         """Copy the dataset to ``path`` and return the GeoDatabase of the new file.
 
         ``driver``: a driver short name or a driver object (a Driver of the package or an
-        osgeo.gdal.Driver); None for the dataset's own. ``options``: dataset creation options,
+        osgeo.gdal.Driver); None for the one the extension of ``path`` names, or else the
+        dataset's own. ``options``: dataset creation options,
         as a {name: value} dict or "NAME=VALUE" str; None for the options the dataset was
         created with when it was created by ``create`` (or ``save``) through the same driver,
         and GDAL's defaults otherwise. ``layer_options``: layer creation options of a vector
@@ -355,13 +360,13 @@ class GeoDatabase:
         target = path_string(path, "path")
         if target == self._path:
             raise ValueError(f"cannot save {self._path!r} over itself")
-        handle = by_name(self.driver_name if driver is None else driver)
+        vector = not ds.RasterCount
+        handle = by_name(driver) if driver is not None else self._driver_for(target, vector)
         name = handle.ShortName
         if options is None:
             created = self._creation
             options = created[1] if created is not None and created[0] == name else []
         creation = checked_options(handle, CREATION, options, "options")
-        vector = not ds.RasterCount
         if not vector and (layer_options or promote_to_multi):
             raise ValueError("layer_options and promote_to_multi apply to vector copies only")
         layers = checked_options(handle, LAYER_CREATION, layer_options, "layer_options")
@@ -376,6 +381,14 @@ class GeoDatabase:
             copy = copy_raster(ds, target, handle, creation)
         # Drivers that can only copy (PNG, JPEG) hand back the new file opened read-only.
         return GeoDatabase(copy, writable=has(handle, "DCAP_CREATE"))
+
+    def _driver_for(self, target: str, vector: bool) -> gdal.Driver:
+        """The driver the extension of ``target`` names, else the dataset's own."""
+        kind, writes = ("vector", ("DCAP_CREATE",)) if vector else ("raster", _RASTER_WRITES)
+        try:
+            return for_extension(target, kind, writes)
+        except FormatError:
+            return by_name(self.driver_name)
 
     def __repr__(self) -> str:
         if self.closed:
