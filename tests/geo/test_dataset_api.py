@@ -13,9 +13,9 @@ from orv import error
 from orv._algos.geo import driver as facade
 
 
-def gtiff(path, values=np.arange(12, dtype=np.uint8).reshape(3, 4)):
+def gtiff(path):
     ds = gdal.GetDriverByName("GTiff").Create(str(path), 4, 3, 1, gdal.GDT_Byte)
-    ds.GetRasterBand(1).WriteArray(values)
+    ds.GetRasterBand(1).WriteArray(np.arange(12, dtype=np.uint8).reshape(3, 4))
     ds = None
     return path
 
