@@ -7,6 +7,7 @@ through the Arrow stream only for drivers that pass a check against the one-by-o
 (see _arrow_booleans_right).
 """
 
+import functools
 import threading
 from dataclasses import dataclass, field
 from typing import Any
@@ -17,8 +18,9 @@ from osgeo import gdal, ogr
 
 from ._gdalerrors import captured
 
-# Features per Arrow batch.
+# Features per Arrow batch: at least, and at most (when the layer's count is known).
 BATCH = 65536
+MAX_BATCH = 1 << 24
 _HAS_ARROW = hasattr(ogr.Layer, "GetArrowStreamAsNumPy")
 _LOOP_TYPES = {
     ogr.OFTInteger: np.int32,
@@ -40,10 +42,20 @@ class FeatureArrays:
     """
 
     fid: npt.NDArray[np.int64]
-    geometry: npt.NDArray[np.object_]
+    # The WKB as read: fixed-size numpy void items when every geometry has one size (as the
+    # Arrow stream gives them), else bytes objects and None; ``geometry`` is made on demand.
+    _wkb: npt.NDArray[Any] = field(repr=False)
     fields: dict[str, np.ma.MaskedArray[Any, Any]] = field(default_factory=dict)
     x: npt.NDArray[np.float64] | None = None
     y: npt.NDArray[np.float64] | None = None
+
+    @functools.cached_property
+    def geometry(self) -> npt.NDArray[np.object_]:
+        if self._wkb.dtype == object:
+            return self._wkb
+        objects = np.empty(len(self._wkb), dtype=object)
+        objects[:] = self._wkb.tolist()
+        return objects
 
     def __getitem__(self, name: str) -> np.ma.MaskedArray[Any, Any]:
         return self.fields[name]
@@ -107,8 +119,12 @@ def _read_by_arrow(
     try:
         with captured("reading the layer's Arrow stream"):
             layer.ResetReading()
+            # One batch for the whole layer when its count is known cheaply: the arrays are
+            # then used as GDAL hands them, without joining batches.
+            known = layer.GetFeatureCount(force=0)
+            batch = min(max(known, BATCH), MAX_BATCH)
             stream = layer.GetArrowStreamAsNumPy(
-                options=["INCLUDE_FID=YES", f"MAX_FEATURES_IN_BATCH={BATCH}"]
+                options=["INCLUDE_FID=YES", f"MAX_FEATURES_IN_BATCH={batch}"]
             )
         while True:
             with captured("reading the layer's Arrow stream"):
@@ -123,16 +139,34 @@ def _read_by_arrow(
     if not parts[fid_name]:
         return None
     fid = np.ma.getdata(_joined(parts.pop(fid_name))).astype(np.int64, copy=False)
-    geometry = np.full(len(fid), None, dtype=object)
-    if geometry_name is not None:
-        shapes = _joined(parts.pop(geometry_name))
-        present = ~np.ma.getmaskarray(shapes)
-        geometry[present] = shapes.data[present]
+    if geometry_name is None:
+        geometry = np.full(len(fid), None, dtype=object)
+    else:
+        geometry = _joined_wkb(parts.pop(geometry_name))
     fields = {name: _strings_decoded(_joined(values)) for name, values in parts.items()}
     return fid, geometry, fields
 
 
+def _joined_wkb(batches: list[Any]) -> npt.NDArray[Any]:
+    """The geometry batches as one array: fixed-size void items kept as they are when every
+    batch has them, without NULLs; else bytes objects with None for NULL."""
+    datas = [np.ma.getdata(batch) for batch in batches]
+    masked = any(np.ma.is_masked(batch) for batch in batches)
+    if not masked and len({data.dtype for data in datas}) == 1 and datas[0].dtype.kind == "V":
+        return datas[0] if len(datas) == 1 else np.concatenate(datas)
+    parts = []
+    for batch, data in zip(batches, datas, strict=True):
+        objects = np.empty(len(data), dtype=object)
+        objects[:] = data.tolist()
+        if np.ma.is_masked(batch):
+            objects[np.ma.getmaskarray(batch)] = None
+        parts.append(objects)
+    return np.concatenate(parts)
+
+
 def _joined(batches: list[Any]) -> np.ma.MaskedArray[Any, Any]:
+    if len(batches) == 1:
+        return np.ma.MaskedArray(batches[0])
     data = np.concatenate([np.ma.getdata(batch) for batch in batches])
     if not any(np.ma.is_masked(batch) for batch in batches):
         return np.ma.MaskedArray(data)
@@ -192,33 +226,61 @@ def _loop_column(
 
 
 def point_coordinates(
-    geometry: npt.NDArray[np.object_],
+    wkb: npt.NDArray[Any],
 ) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]:
     """x and y of point WKB items (NaN where there is none); vectorised for the usual case
     of points of one byte order and dimension, one by one otherwise."""
-    x = np.full(len(geometry), np.nan)
-    y = np.full(len(geometry), np.nan)
-    present = np.fromiter((item is not None for item in geometry), bool, len(geometry))
-    items = geometry[present].tolist()
-    if not items:
-        return x, y
-    size = len(items[0])
-    if size >= 21 and all(len(item) == size for item in items):
-        table = np.frombuffer(b"".join(items), dtype=np.uint8).reshape(-1, size)
-        order = table[:, 0]
-        if (order == order[0]).all() and order[0] in (0, 1):
-            endian = "<" if order[0] == 1 else ">"
-            kind = table[:, 1:5].copy().view(f"{endian}u4")[:, 0]
-            if ((kind % 1000 == 1) & (kind < 4000) | ((kind & 0x0FFFFFFF) == 1)).all():
-                coordinates = table[:, 5:21].copy().view(f"{endian}f8")
-                x[present], y[present] = coordinates[:, 0], coordinates[:, 1]
-                return x, y
+    if wkb.dtype.kind == "V":
+        found = _fixed_size_points(wkb)
+        if found is not None:
+            return found
+        objects = np.empty(len(wkb), dtype=object)
+        objects[:] = wkb.tolist()
+        wkb = objects
+    x = np.full(len(wkb), np.nan)
+    y = np.full(len(wkb), np.nan)
+    present = np.not_equal(wkb, None)
+    items = wkb[present].tolist()
+    if items and (np.fromiter(map(len, items), np.int64, len(items)) == len(items[0])).all():
+        joined = np.frombuffer(b"".join(items), dtype=f"V{len(items[0])}")
+        found = _fixed_size_points(joined)
+        if found is not None:
+            x[present], y[present] = found
+            return x, y
     with captured("reading point geometries"):
         for slot, item in zip(np.flatnonzero(present), items, strict=True):
             point = ogr.CreateGeometryFromWkb(item)
             if point is not None and not point.IsEmpty():
                 x[slot], y[slot] = point.GetX(), point.GetY()
     return x, y
+
+
+def _fixed_size_points(
+    wkb: npt.NDArray[np.void],
+) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]] | None:
+    """x and y read in place from WKB items of one size, or None unless all are points of
+    one byte order (2-D, Z, M or ZM, ISO or extended codes)."""
+    size = wkb.dtype.itemsize
+    if size < 21 or not len(wkb):
+        return None
+    first = wkb[:1].view(np.uint8)[0]
+    if first not in (0, 1):
+        return None
+    endian = "<" if first == 1 else ">"
+    layout = np.dtype(
+        [("order", "u1"), ("kind", f"{endian}u4"), ("x", f"{endian}f8"), ("y", f"{endian}f8")]
+        + ([("rest", f"V{size - 21}")] if size > 21 else [])
+    )
+    records = wkb.view(layout)
+    order = records["order"]
+    if order.min() != order.max():
+        return None
+    kind = records["kind"]
+    low, high = int(kind.min()), int(kind.max())
+    kinds = np.array([low]) if low == high else kind.astype(np.uint32)  # usually one kind
+    if not ((kinds % 1000 == 1) & (kinds < 4000) | ((kinds & 0x0FFFFFFF) == 1)).all():
+        return None
+    return records["x"].astype(np.float64), records["y"].astype(np.float64)
 
 
 _verdicts: dict[str, bool] = {}
