@@ -233,7 +233,7 @@ def _discard(created: GeoDatabase, handle: Any) -> None:
 
 def _geotransform(transform: object) -> list[float]:
     to_gdal = getattr(transform, "to_gdal", None)
-    values = list(to_gdal() if callable(to_gdal) else transform)  # type: ignore[call-overload]
+    values = list(to_gdal() if callable(to_gdal) else transform)  # type: ignore[call-overload,arg-type]
     if len(values) != 6:
         raise ValueError(f"transform has 6 coefficients, not {len(values)}")
     return [float(v) for v in values]

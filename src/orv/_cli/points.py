@@ -89,7 +89,7 @@ def read_vector(path: str, x: str | None, y: str | None, value: str, layer: str 
         where = f"feature {arrays.fid[missing]}" if len(arrays) else "the layer"
         raise CliError(f"{path}: {where} has no point geometry; give --x and --y")
     else:
-        coordinates = [arrays.x, arrays.y]
+        coordinates = [arrays.x.tolist(), arrays.y.tolist()]
     values = _numbers(arrays[value_field], value, arrays.fid)
     return _as_samples(list(zip(*coordinates, values, strict=True)), path)
 

@@ -2,6 +2,7 @@
 
 import enum
 import operator
+from typing import Any
 
 import numpy as np
 
@@ -91,10 +92,13 @@ def get_raster_dtype_code(dtype):
 
 
 # numpy types GDAL's array I/O does not take, and the type their values are written as.
-_WIDENED = {np.dtype(np.int8): np.dtype(np.int16), np.dtype(np.float16): np.dtype(np.float32)}
+_WIDENED: dict[np.dtype[Any], np.dtype[Any]] = {
+    np.dtype(np.int8): np.dtype(np.int16),
+    np.dtype(np.float16): np.dtype(np.float32),
+}
 
 
-def array_dtype(dtype: np.dtype) -> np.dtype:
+def array_dtype(dtype: np.dtype[Any]) -> np.dtype[Any]:
     """The native-order numpy dtype in which values of ``dtype`` reach GDAL's array I/O.
 
     bool is written as uint8, int8 as int16 and float16 as float32; any other type without
@@ -106,5 +110,5 @@ def array_dtype(dtype: np.dtype) -> np.dtype:
     if native in _WIDENED:
         return _WIDENED[native]
     if native in _NUMPY_TYPES:
-        return native
+        return np.dtype(native)
     raise TypeError(f"raster values must be numbers, not an array of {dtype}")

@@ -220,7 +220,7 @@ def _loop_column(
     if dtype is not object:
         filler = dtype(0)
         values = [filler if null else value for value, null in zip(values, nulls, strict=True)]
-    data = np.empty(len(values), dtype=dtype)
+    data: npt.NDArray[Any] = np.empty(len(values), dtype=dtype)
     data[:] = values
     return np.ma.MaskedArray(data, mask=np.array(nulls, dtype=bool))
 
@@ -239,7 +239,7 @@ def point_coordinates(
         wkb = objects
     x = np.full(len(wkb), np.nan)
     y = np.full(len(wkb), np.nan)
-    present = np.not_equal(wkb, None)
+    present = np.not_equal(wkb, None)  # type: ignore[call-overload]  # elementwise
     items = wkb[present].tolist()
     if items and (np.fromiter(map(len, items), np.int64, len(items)) == len(items[0])).all():
         joined = np.frombuffer(b"".join(items), dtype=f"V{len(items[0])}")

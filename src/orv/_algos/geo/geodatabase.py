@@ -267,6 +267,7 @@ class GeoDatabase:
         col, row, width, height = checked_window(window, ds.RasterXSize, ds.RasterYSize)
         if band is None and values.ndim == 2 and self._band_range() == 1:
             band = 1
+        expected: tuple[int, ...]
         if band is not None:
             bands, expected, planes = [self._band(band)], (height, width), [values]
         else:
@@ -404,7 +405,7 @@ def crs_wkt(value: object) -> str:
     elif isinstance(value, bool) or not hasattr(type(value), "__index__"):
         raise TypeError(f"crs must be WKT, 'EPSG:n' or an int code, not {type(value).__name__}")
     else:
-        checked(srs.ImportFromEPSG, operator.index(value))
+        checked(srs.ImportFromEPSG, operator.index(value))  # type: ignore[arg-type]
     return str(srs.ExportToWkt())
 
 
