@@ -7,7 +7,7 @@ from typing import Any
 
 from osgeo import _gdal, gdal
 
-from ._gdalargs import integer, option_list, option_strings, path_string, plain_scalar, str_list
+from ._gdalargs import integer, option_list, path_string, plain_scalar, str_list
 from ._gdalerrors import GDALMessages
 from ._mempath import discard_mem_temp_path, is_mem_temp_path
 
@@ -78,7 +78,7 @@ def _binding_args(fun, args):
             what, convert = parameters[index]
             converted.append(convert(arg, f"{name}: {what}"))
         elif isinstance(arg, Mapping):
-            converted.append(option_strings(arg))
+            converted.append(option_list(arg))
         else:
             converted.append(plain_scalar(arg))
     return tuple(converted)

@@ -9,19 +9,19 @@ from typing import Any, Protocol
 
 import numpy as np
 import numpy.typing as npt
-from osgeo import _gdal, gdal, osr
+from osgeo import gdal, osr
 
 from ...error import FormatError
 from ._bandio import checked_window, get_nodata, nodata_setter, read_band, write_band
 from ._copy import copy_raster, copy_vector, exists, remove_existing
 from ._driverpick import by_name, for_extension, has
 from ._gdalargs import integer, option_list, path_string, str_list
-from ._gdalcall import call_gdal_fun, creation_record
+from ._gdalcall import creation_record
 from ._gdalerrors import captured, checked, gdal_errors
 from ._layer import Layer
 from ._mempath import claim_mem_temp_path, release_mem_temp_path
+from ._opener import open_dataset
 from ._optioncheck import CREATION, LAYER_CREATION, checked_options
-from ._writable import source_writable
 
 __all__ = ["GeoDatabase", "Layer", "open_file"]
 
@@ -409,30 +409,6 @@ def crs_wkt(value: object) -> str:
     return str(srs.ExportToWkt())
 
 
-# Kinds of dataset GDAL can open; the classic kinds are tried before the others.
-_CLASSIC_KINDS = gdal.OF_RASTER | gdal.OF_VECTOR
-_OTHER_KINDS = (gdal.OF_MULTIDIM_RASTER, gdal.OF_GNM)
-_ALL_KINDS = _CLASSIC_KINDS | gdal.OF_MULTIDIM_RASTER | gdal.OF_GNM
-
-
-def _kind_attempts(flags: int) -> list[int]:
-    """The kind bits of each open to try, in order.
-
-    Asked for raster or vector together with the multidimensional or network kinds, a driver
-    such as netCDF answers in its multidimensional mode (no bands): so the classic kinds come
-    first and the others are tried, one by one, only if the classic open fails. Asked for
-    both raster and vector, a raster driver may claim a file and fail on it (a point CSV
-    taken by the XYZ grid driver): so the vector kind alone is tried next.
-    """
-    kinds = flags & _ALL_KINDS
-    classic = kinds & _CLASSIC_KINDS
-    others = [kind for kind in _OTHER_KINDS if kinds & kind]
-    if not classic:
-        return [kinds]
-    fallback = [gdal.OF_VECTOR] if classic == _CLASSIC_KINDS else []
-    return [classic, *fallback, *others]
-
-
 def open_file(
     in_src: PathArg,
     flags: int = 0,
@@ -450,12 +426,13 @@ def open_file(
     os.PathLike) beside ``in_src``. Every list reaches GDAL rebuilt from checked str; a wrong
     kind of argument raises TypeError.
 
-    Kinds: see _kind_attempts. Update (GDAL_OF_UPDATE) is used only where the source can be
-    written: with ``read_only_fallback`` (the default) a source that GDAL's file system will
-    not open for writing (an archive, a remote or compressed stream, a file without write
-    permission) is opened read-only from the start, and one GDAL refuses to open for update
-    is opened read-only instead; ``writable`` of the result tells which. Without it, such a
-    source raises. A file GDAL cannot open at all raises GDALError with GDAL's message.
+    Kinds are tried in the order of _opener.kind_attempts. Update (GDAL_OF_UPDATE) is used
+    only where the source can be written: with ``read_only_fallback`` (the default) a source
+    that GDAL's file system will not open for writing (an archive, a remote or compressed
+    stream, a file without write permission) is opened read-only from the start, and one GDAL
+    refuses to open for update is opened read-only instead; ``writable`` of the result tells
+    which. Without it, such a source raises. A file GDAL cannot open at all raises GDALError
+    with GDAL's message.
     """
     path = path_string(in_src, "in_src")
     flags = integer(flags, "flags")
@@ -464,27 +441,5 @@ def open_file(
     drivers = str_list(allowed_drivers, "allowed_drivers")
     options = option_list(open_options, "open_options")
     siblings = str_list(sibling_files, "sibling_files", paths=True)
-    # Verbose errors make GDAL say why a file was not opened instead of returning silently.
-    other_flags = (flags & ~(_ALL_KINDS | gdal.OF_UPDATE)) | gdal.OF_VERBOSE_ERROR
-    modes = [0]
-    if flags & gdal.OF_UPDATE:
-        if not read_only_fallback:
-            modes = [gdal.OF_UPDATE]
-        elif source_writable(path) is not False:
-            modes.insert(0, gdal.OF_UPDATE)
-    # GDALError, or the binding's RuntimeError when the user turned on GDAL's exceptions.
-    failures: list[RuntimeError] = []
-    for kinds in _kind_attempts(flags):
-        failure: RuntimeError | None = None
-        for mode in modes:
-            try:
-                ds = call_gdal_fun(
-                    _gdal.OpenEx, path, other_flags | kinds | mode, drivers, options, siblings
-                )
-            except RuntimeError as exc:
-                failure = exc  # the read-only attempt's message, when there is one, is kept
-                continue
-            return GeoDatabase(ds, writable=bool(mode))
-        if failure is not None:
-            failures.append(failure)
-    raise failures[0]
+    dataset, writable = open_dataset(path, flags, drivers, options, siblings, read_only_fallback)
+    return GeoDatabase(dataset, writable=writable)
