@@ -97,6 +97,7 @@ def _with_points(
 
 
 def _ignoring(layer: ogr.Layer, all_fields: list[str], wanted: list[str], geometry: bool) -> None:
+    """Have GDAL skip the fields not wanted; the readers reset this to nothing ignored."""
     ignored = [name for name in all_fields if name not in wanted]
     if not geometry:
         ignored.append("OGR_GEOMETRY")
@@ -121,10 +122,9 @@ def _read_by_arrow(
             layer.ResetReading()
             # One batch for the whole layer when its count is known cheaply: the arrays are
             # then used as GDAL hands them, without joining batches.
-            known = layer.GetFeatureCount(force=0)
-            batch = min(max(known, BATCH), MAX_BATCH)
+            size = min(max(layer.GetFeatureCount(force=0), BATCH), MAX_BATCH)
             stream = layer.GetArrowStreamAsNumPy(
-                options=["INCLUDE_FID=YES", f"MAX_FEATURES_IN_BATCH={batch}"]
+                options=["INCLUDE_FID=YES", f"MAX_FEATURES_IN_BATCH={size}"]
             )
         while True:
             with captured("reading the layer's Arrow stream"):

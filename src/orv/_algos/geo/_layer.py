@@ -116,12 +116,13 @@ class Layer:
     def read(self, columns: Iterable[str] | None = None) -> FeatureArrays:
         """The features as arrays: FIDs, geometries as WKB, ``x``/``y`` for a point layer and
         the fields ``columns`` (all fields when None) as masked arrays. Filters set on the
-        layer apply. KeyError names a column the layer does not have."""
+        layer apply; fields set to be ignored (SetIgnoredFields) are no longer ignored after.
+        KeyError names a column the layer does not have."""
+        if isinstance(columns, str):
+            raise TypeError("columns must be a list of field names, not a single str")
         layer = self._live()
         fields = list(self.schema)
         wanted = fields if columns is None else list(columns)
-        if isinstance(columns, str):
-            raise TypeError("columns must be a list of field names, not a single str")
         unknown = [name for name in wanted if name not in fields]
         if unknown:
             raise KeyError(f"no field(s) {unknown} in layer {self.name!r}; fields: {fields}")
