@@ -23,13 +23,15 @@ test: install
 test-asan: setup
 	@scripts/test-asan.sh
 
-# GSTools and scikit-gstat are peers the semivariogram and kriging benchmarks
-# compare with, installed for the benchmarks only (not dependencies of the package).
+# GSTools, scikit-gstat and pyogrio (with pyarrow) are peers the semivariogram,
+# kriging and dataset benchmarks compare with, installed for the benchmarks only
+# (not dependencies of the package).
 bench: install
-	@$(PY) -m pip install -q gstools gstools-core scikit-gstat 2>&1 | grep -v "^WARNING: Location" || true
+	@$(PY) -m pip install -q gstools gstools-core scikit-gstat pyogrio pyarrow 2>&1 | grep -v "^WARNING: Location" || true
 	$(PY) benchmarks/bench_krige.py
 	$(PY) benchmarks/bench_registry.py
 	$(PY) benchmarks/bench_distributed.py
+	$(PY) benchmarks/bench_dataset.py
 	$(PY) benchmarks/bench_kriging.py
 
 lint: install

@@ -11,8 +11,6 @@ from numpy.typing import NDArray
 from . import CliError
 
 CSV_SUFFIXES = (".csv", ".tsv", ".txt")
-# GDAL's open flag for vector datasets (GDAL_OF_VECTOR).
-_OF_VECTOR = 4
 
 type Samples = tuple[NDArray[np.float64], NDArray[np.float64]]
 
@@ -66,38 +64,40 @@ def read_csv(path: str, x: str, y: str, value: str) -> Samples:
 
 def read_vector(path: str, x: str | None, y: str | None, value: str, layer: str | None) -> Samples:
     """Features of a vector file: coordinates from point geometries, or from two fields."""
-    from osgeo import ogr
-
-    from .._algos.geo.geodatabase import open_file
+    from .. import open as open_dataset
     from ..error import GDALError
 
     try:
-        database = open_file(path, _OF_VECTOR)
+        database = open_dataset(path, kind="vector")
     except GDALError as exc:
         raise CliError(f"{path}: not a vector file GDAL can open ({exc})") from None
     with database:
-        dataset = database.dataset
-        source = dataset.GetLayer(0) if layer is None else dataset.GetLayerByName(layer)
-        if source is None:
-            raise CliError(f"{path}: no layer {layer!r}" if layer else f"{path}: no layer")
-        definition = source.GetLayerDefn()
-        fields = [definition.GetFieldDefn(i).GetName() for i in range(definition.GetFieldCount())]
+        try:
+            source = database.layer(0 if layer is None else layer)
+        except (KeyError, IndexError):
+            raise CliError(
+                f"{path}: no layer {layer!r}" if layer else f"{path}: no layer"
+            ) from None
+        fields = list(source.schema)
         value_field = _column(value, fields, path)
-        xy_fields = (
-            None if x is None else (_column(x, fields, path), _column(y or "", fields, path))
-        )
-        rows = []
-        for feature in source:
-            where = f"feature {feature.GetFID()}"
-            if xy_fields is None:
-                geometry = feature.GetGeometryRef()
-                if geometry is None or ogr.GT_Flatten(geometry.GetGeometryType()) != ogr.wkbPoint:
-                    raise CliError(f"{path}: {where} has no point geometry; give --x and --y")
-                px, py = float(geometry.GetX()), float(geometry.GetY())
-            else:
-                px, py = (_number(feature.GetField(f), f, where) for f in xy_fields)
-            rows.append((px, py, _number(feature.GetField(value_field), value, where)))
-    return _as_samples(rows, path)
+        xy_fields = [] if x is None else [_column(x, fields, path), _column(y or "", fields, path)]
+        arrays = source.read([value_field, *xy_fields])
+    if xy_fields:
+        coordinates = [_numbers(arrays[name], name, arrays.fid) for name in xy_fields]
+    elif arrays.x is None or arrays.y is None or np.isnan(arrays.x).any():
+        missing = 0 if arrays.x is None else int(np.flatnonzero(np.isnan(arrays.x))[0])
+        where = f"feature {arrays.fid[missing]}" if len(arrays) else "the layer"
+        raise CliError(f"{path}: {where} has no point geometry; give --x and --y")
+    else:
+        coordinates = [arrays.x.tolist(), arrays.y.tolist()]
+    values = _numbers(arrays[value_field], value, arrays.fid)
+    return _as_samples(list(zip(*coordinates, values, strict=True)), path)
+
+
+def _numbers(column: np.ma.MaskedArray, name: str, fids: NDArray[np.int64]) -> list[float]:
+    """A field's values as floats, each checked as _number checks a CSV cell."""
+    items = column.tolist()  # masked (NULL) items become None
+    return [_number(item, name, f"feature {fid}") for item, fid in zip(items, fids, strict=True)]
 
 
 def read_points(path: str, x: str | None, y: str | None, value: str, layer: str | None) -> Samples:
