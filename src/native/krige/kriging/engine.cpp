@@ -38,7 +38,7 @@ void cell_centre(const Grid& grid, std::size_t c, std::size_t r, double* raw) {
 struct Engine::Worker {
   LocalSystem system;
   std::vector<Neighbour> near;
-  std::vector<Neighbour> scratch;
+  std::vector<double> distances;
   std::vector<std::uint32_t> members;
   std::vector<std::uint32_t> slots;
   std::vector<double> values;
@@ -212,7 +212,7 @@ std::size_t Engine::grid(const Grid& grid, double* estimate, double* variance,
           for (std::size_t c = c0; c < c1; ++c, ++at) {
             const Place& place = worker.places[at];
             select_neighbourhood(samples_, worker.candidates, place, reach_, worker.near,
-                                 worker.scratch);
+                                 worker.distances);
             // The candidate slots of the members, in member order.
             const std::vector<Neighbour>& near = worker.near;
             const Result result = krige_local(worker, place, [&](std::size_t a, std::size_t b) {

@@ -138,7 +138,7 @@ void SampleTree::candidates(const Place& centre, double spread, const Reach& rea
 
 void select_neighbourhood(const SampleSet& samples, const std::vector<std::uint32_t>& candidates,
                           const Place& target, const Reach& reach, std::vector<Neighbour>& out,
-                          std::vector<Neighbour>& scratch) {
+                          std::vector<double>& distances) {
   out.clear();
   for (std::size_t slot = 0; slot < candidates.size(); ++slot) {
     const std::uint32_t i = candidates[slot];
@@ -148,14 +148,22 @@ void select_neighbourhood(const SampleSet& samples, const std::vector<std::uint3
     }
   }
   if (out.size() <= reach.k) return;
-  // The k-th by `nearer`, then the k up to it, left in candidate order.
-  scratch.assign(out.begin(), out.end());
-  const auto kth = scratch.begin() + static_cast<std::ptrdiff_t>(reach.k - 1);
-  std::nth_element(scratch.begin(), kth, scratch.end(), nearer);
-  const Neighbour last = *kth;
-  out.erase(
-      std::remove_if(out.begin(), out.end(), [&](const Neighbour& n) { return nearer(last, n); }),
-      out.end());
+  // The k-th smallest distance t; then every candidate nearer than t and, in
+  // index (candidate) order, those at t until there are k: the first k by
+  // `nearer`, left in candidate order.
+  distances.resize(out.size());
+  for (std::size_t i = 0; i < out.size(); ++i) distances[i] = out[i].distance2;
+  const auto kth = distances.begin() + static_cast<std::ptrdiff_t>(reach.k - 1);
+  std::nth_element(distances.begin(), kth, distances.end());
+  const double t = *kth;
+  std::size_t below = 0;
+  for (const Neighbour& n : out) below += n.distance2 < t;
+  std::size_t at_t = reach.k - below;
+  std::size_t kept = 0;
+  for (const Neighbour& n : out) {
+    if (n.distance2 < t || (n.distance2 == t && at_t > 0 && at_t--)) out[kept++] = n;
+  }
+  out.resize(kept);
 }
 
 }  // namespace orv::krige::kriging

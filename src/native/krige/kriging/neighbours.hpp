@@ -80,9 +80,9 @@ class SampleTree {
 
 // The neighbourhood of `target` among `candidates` (sample indices,
 // increasing), as SampleTree::neighbourhood would give it when the
-// candidates include it, but in candidate order. scratch: working space.
+// candidates include it, but in candidate order. distances: working space.
 void select_neighbourhood(const SampleSet& samples, const std::vector<std::uint32_t>& candidates,
                           const Place& target, const Reach& reach, std::vector<Neighbour>& out,
-                          std::vector<Neighbour>& scratch);
+                          std::vector<double>& distances);
 
 }  // namespace orv::krige::kriging
