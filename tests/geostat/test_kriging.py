@@ -12,7 +12,7 @@ from threadpoolctl import threadpool_limits
 
 from orv._algos.spmis.krige import _kriging, core
 from orv.error import ParameterError, SpmisError
-from orv.geostat import CoincidentSamplesWarning, OrdinaryKriging
+from orv.geostat import CoincidentSamplesWarning, OrdinaryKriging, UnstableSystemWarning
 from orv.geostat._grid import make_grid
 from orv.geostat._raster import krige_window
 
@@ -326,3 +326,17 @@ def test_the_kernel_survives_non_finite_data():
     estimate, variance, _ = _kriging.predict(engine, targets, False, 0)
     assert np.isnan(estimate[:2]).all() and estimate.shape == (4,)
     _kriging.grid(engine, -1e308, 1e308, 1e307, 1e307, 0, 0, 4, 4, 0)
+
+
+@pytest.mark.parametrize("neighbours", [None, 10])
+def test_systems_that_are_not_positive_definite_fall_back_to_lu(neighbours):
+    # A power above 2 is no valid variogram: its increments' covariance is indefinite.
+    points, values, targets = samples(60)
+    model = ("Power", {"Scale": 0.01, "Exponent": 2.5, "Nugget": 0.0})
+    kriging = OrdinaryKriging(points, values, model, neighbours=neighbours)
+    with pytest.warns(UnstableSystemWarning, match="solved by LU"):
+        estimate, variance = kriging.predict(targets[:5])
+    if neighbours is None:
+        expected = dense_kriging(points, values, targets[:5], model)
+        np.testing.assert_allclose(estimate, expected[0], rtol=1e-7)
+        np.testing.assert_allclose(variance, np.maximum(expected[1], 0.0), rtol=1e-7, atol=1e-9)
