@@ -9,6 +9,7 @@ imports without it and says so when it is called.
 """
 
 import uuid
+from functools import partial
 
 from orv._algos.spmis.krige import _tiled
 
@@ -43,31 +44,18 @@ def init_variogram_model(points, values, n_lags, gtype, *, client=None, block_si
     the single-machine core is called with them here, so its own result or error is the answer.
     """
     _require_dask()
-    data = _tiled.prepare(points, values, gtype)
-    if data is None:
-        from orv._algos.spmis.krige import core
+    lags, semivariance, _ = _tiled.run(
+        points, values, n_lags, gtype, partial(_rounds, client), block_size=block_size
+    )
+    return lags, semivariance
 
-        return core.init_variogram_model(points, values, n_lags, gtype)
-    plan = _tiled.BlockPlan(data.points.shape[0], block_size)
-    if plan.total_pairs == 0:
-        _tiled.raise_no_pairs()
+
+def _rounds(client, data, plan):
     if client is None:
         client = _default_client()
-    rounds = _ThreadedRounds(data, plan) if client is None else _ClusterRounds(client, data, plan)
-    try:
-        ranges = rounds.each_pair(_tiled.range_of_blocks, data.geographic)
-        d_min, d_max, _ = _tiled.merge_ranges(ranges)
-        classes = _tiled.ClassEdges(d_min, d_max, n_lags)
-        totals = None
-        if classes.n_classes > 0:
-            partials = rounds.each_pair(
-                _tiled.classes_of_blocks, classes.edges, plan.tile, data.geographic
-            )
-            totals = _tiled.merge_classes(partials)
-    finally:
-        rounds.release()
-    lags, semivariance, _ = _tiled.finish(classes, totals)
-    return lags, semivariance
+    if client is None:
+        return _ThreadedRounds(data, plan)
+    return _ClusterRounds(client, data, plan)
 
 
 def _require_dask():
