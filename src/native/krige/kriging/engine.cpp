@@ -15,9 +15,10 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr std::size_t kTargetsPerTask = 64;
 // Candidates up to which a block keeps the semivariances of their pairs.
 constexpr std::size_t kMaxCachedCandidates = 2048;
+// Grid blocks: an edge of about this share of the neighbourhood radius, in
+// cells, and at most kMaxBlockEdge cells.
+constexpr double kBlockEdgePerRadius = 1.0 / 1.5;
 constexpr std::size_t kMaxBlockEdge = 32;
-// A block edge of about this fraction of the neighbourhood radius.
-constexpr double kRadiiPerBlockEdge = 1.0 / 1.5;
 
 bool finite_point(const double* raw, int dims) {
   for (int c = 0; c < dims; ++c) {
@@ -40,7 +41,6 @@ struct Engine::Worker {
   std::vector<Neighbour> near;
   std::vector<double> distances;
   std::vector<std::uint32_t> members;
-  std::vector<std::uint32_t> slots;
   std::vector<double> values;
   std::vector<double> gammas;
   std::vector<std::uint32_t> candidates;
@@ -149,7 +149,7 @@ std::size_t Engine::block_edge(const Grid& grid) const {
   probe.k = std::min(reach_.k, std::max<std::size_t>(1, samples_.size()));
   tree_->neighbourhood(centre, probe, kNoSample, near);
   if (near.empty() || !(spacing2 > 0.0) || !std::isfinite(spacing2)) return 1;
-  const double ratio = std::sqrt(near.back().distance2 / spacing2) * kRadiiPerBlockEdge;
+  const double ratio = std::sqrt(near.back().distance2 / spacing2) * kBlockEdgePerRadius;
   if (!(ratio >= 1.0)) return 1;
   return static_cast<std::size_t>(std::min(ratio, static_cast<double>(kMaxBlockEdge)));
 }
