@@ -72,7 +72,7 @@ def _crs_text(crs: Any) -> Any:
 
 def _discard(database: Any) -> None:
     """Close a partly written raster and remove its files."""
-    from osgeo import gdal
+    from osgeo import gdal  # type: ignore[import-untyped]  # the binding ships no annotations
 
     try:
         files = list(database.dataset.GetFileList() or [database.path])

@@ -20,6 +20,7 @@ import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 from .._algos.spmis.krige import _kriging, core, great_circle_distance
+from .._algos.spmis.krige import variogram as model_functions
 from . import _grid
 
 __all__ = [
@@ -146,7 +147,7 @@ def _use_geographic(geographic: Any, crs: Any) -> bool:
         raise TypeError(f"geographic must be True, False or None, not {geographic!r}")
     if crs is None:
         return bool(geographic)
-    from osgeo import osr
+    from osgeo import osr  # type: ignore[import-untyped]  # the binding ships no annotations
 
     srs = osr.SpatialReference()
     text = crs.to_wkt() if hasattr(crs, "to_wkt") else crs
@@ -514,7 +515,7 @@ class OrdinaryKriging:
         # [[-G, 1], [1^T, 0]], leaving sample i out gives the residual (B z)_i / B_ii and the
         # variance 1 / B_ii, from one inversion instead of n.
         n = self.points.shape[0]
-        function = getattr(core.variogram, self.model)
+        function = getattr(model_functions, self.model)
         gamma = np.asarray(function(list(self.parameters.values()), self._distances()))
         np.fill_diagonal(gamma, 0.0)
         system = np.ones((n + 1, n + 1))
