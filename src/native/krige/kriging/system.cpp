@@ -1,6 +1,7 @@
 #include "krige/kriging/system.hpp"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace orv::krige::kriging {
@@ -11,16 +12,83 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Rounding can take the variance of a target next to a sample a hair below 0.
 double variance_of(double value) { return value < 0.0 ? 0.0 : value; }
 
+// Rows solved together by forward_substitution (each load of a solved row
+// serves all of them), and lanes in vectors of four: GCC's vector extension,
+// which every instruction set runs lane by lane with the same operations.
+constexpr std::size_t kRowBlock = 4;
+typedef double Four __attribute__((vector_size(32)));
+constexpr std::size_t kVectors = GlobalSystem::kLanes / 4;
+constexpr std::size_t kVectorsPerPass = 2;
+
+// Passed by reference: a 32-byte vector by value would change the calling
+// convention between the clones.
+inline void load(Four& v, const double* p) { std::memcpy(&v, p, sizeof v); }
+
+inline void store(double* p, const Four& v) { std::memcpy(p, &v, sizeof v); }
+
 // Solves L y = b in place for the kLanes right-hand sides in the rows of y
-// (y[i * kLanes + t]), L given by its packed rows. Each lane sees the
-// operations of a single solve in the same order (the lanes are independent
-// columns), whichever instruction set the clone runs; none has fused
-// multiply-adds.
+// (y[i * kLanes + t]), L given by its packed rows. For every row and lane the
+// products are subtracted in increasing column order, then the diagonal
+// divides: the operations of a single solve in the same order, whichever lane,
+// row block or instruction-set clone (none has fused multiply-adds) runs it.
 __attribute__((target_clones("avx2", "default"))) void forward_substitution(const double* packed,
                                                                             std::size_t m,
                                                                             double* y) {
   constexpr std::size_t L = GlobalSystem::kLanes;
-  for (std::size_t i = 0; i < m; ++i) {
+  std::size_t i0 = 0;
+  for (; i0 + kRowBlock <= m; i0 += kRowBlock) {
+    const double* r0 = packed + i0 * (i0 + 1) / 2;
+    const double* r1 = r0 + i0 + 1;
+    const double* r2 = r1 + i0 + 2;
+    const double* r3 = r2 + i0 + 3;
+    const double* rows[kRowBlock] = {r0, r1, r2, r3};
+    for (std::size_t v = 0; v < kVectors; v += kVectorsPerPass) {
+      const std::size_t h = 4 * v;
+      Four a0, b0, a1, b1, a2, b2, a3, b3;
+      load(a0, y + i0 * L + h);
+      load(b0, y + i0 * L + h + 4);
+      load(a1, y + (i0 + 1) * L + h);
+      load(b1, y + (i0 + 1) * L + h + 4);
+      load(a2, y + (i0 + 2) * L + h);
+      load(b2, y + (i0 + 2) * L + h + 4);
+      load(a3, y + (i0 + 3) * L + h);
+      load(b3, y + (i0 + 3) * L + h + 4);
+      for (std::size_t j = 0; j < i0; ++j) {
+        Four ya, yb;
+        load(ya, y + j * L + h);
+        load(yb, y + j * L + h + 4);
+        const double l0 = r0[j], l1 = r1[j], l2 = r2[j], l3 = r3[j];
+        a0 -= l0 * ya;
+        b0 -= l0 * yb;
+        a1 -= l1 * ya;
+        b1 -= l1 * yb;
+        a2 -= l2 * ya;
+        b2 -= l2 * yb;
+        a3 -= l3 * ya;
+        b3 -= l3 * yb;
+      }
+      Four* accumulators[kRowBlock][2] = {{&a0, &b0}, {&a1, &b1}, {&a2, &b2}, {&a3, &b3}};
+      // The block's own triangle, each row with the rows just solved above it.
+      for (std::size_t r = 0; r < kRowBlock; ++r) {
+        Four& a = *accumulators[r][0];
+        Four& b = *accumulators[r][1];
+        for (std::size_t q = 0; q < r; ++q) {
+          const double l = rows[r][i0 + q];
+          Four ya, yb;
+          load(ya, y + (i0 + q) * L + h);
+          load(yb, y + (i0 + q) * L + h + 4);
+          a -= l * ya;
+          b -= l * yb;
+        }
+        const double diagonal = rows[r][i0 + r];
+        a /= diagonal;
+        b /= diagonal;
+        store(y + (i0 + r) * L + h, a);
+        store(y + (i0 + r) * L + h + 4, b);
+      }
+    }
+  }
+  for (std::size_t i = i0; i < m; ++i) {
     const double* row = packed + i * (i + 1) / 2;
     double acc[L];
     for (std::size_t t = 0; t < L; ++t) acc[t] = y[i * L + t];
