@@ -92,6 +92,10 @@ def test_thread_count_follows_omp_num_threads_and_threadpoolctl(
         assert threads_while(lambda: core.init_variogram_model(points, values, 9, "PROJCS")) == (
             threads
         )
+    # The limit ends with the context: a later OMP_NUM_THREADS counts again.
+    monkeypatch.setenv("OMP_NUM_THREADS", "4")
+    (info,) = [entry for entry in threadpool_info() if entry["internal_api"] == "orv"]
+    assert info["num_threads"] == 4
 
 
 HUGE_TILES = """

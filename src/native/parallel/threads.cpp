@@ -43,12 +43,16 @@ unsigned usable_cpus() {
 
 }  // namespace
 
+// The count before any limit.
+unsigned unlimited_threads() {
+  const unsigned threads = omp_num_threads();
+  return threads != 0 ? threads : usable_cpus();
+}
+
 unsigned default_threads() {
-  unsigned threads = omp_num_threads();
-  if (threads == 0) threads = usable_cpus();
+  const unsigned threads = unlimited_threads();
   const unsigned limit = g_limit.load(std::memory_order_relaxed);
-  if (limit != 0 && limit < threads) threads = limit;
-  return threads;
+  return limit != 0 && limit < threads ? limit : threads;
 }
 
 void set_thread_limit(unsigned threads) { g_limit.store(threads); }
@@ -93,6 +97,11 @@ extern "C" __attribute__((visibility("default"))) int orv_parallel_get_num_threa
   return static_cast<int>(orv::parallel::default_threads());
 }
 
+// threadpoolctl restores the count it read on entry when its context ends;
+// a count that is no limit at all clears the limit, so the process is left
+// as it was (a later OMP_NUM_THREADS still counts).
 extern "C" __attribute__((visibility("default"))) void orv_parallel_set_num_threads(int threads) {
-  orv::parallel::set_thread_limit(threads > 0 ? static_cast<unsigned>(threads) : 0u);
+  const bool no_limit =
+      threads <= 0 || static_cast<unsigned>(threads) >= orv::parallel::unlimited_threads();
+  orv::parallel::set_thread_limit(no_limit ? 0u : static_cast<unsigned>(threads));
 }

@@ -25,6 +25,9 @@ namespace orv::parallel {
 // The count described above, at least 1.
 unsigned default_threads();
 
+// default_threads() without the limit.
+unsigned unlimited_threads();
+
 // A process-wide limit on default_threads(); 0 removes it.
 void set_thread_limit(unsigned threads);
 unsigned thread_limit();
