@@ -26,6 +26,65 @@ inline void load(Four& v, const double* p) { std::memcpy(&v, p, sizeof v); }
 
 inline void store(double* p, const Four& v) { std::memcpy(p, &v, sizeof v); }
 
+// Cholesky factor of the symmetric n x n matrix in the lower triangle of `a`
+// (column-major, leading dimension n), in place; the strict upper triangle is
+// left as it was. Left-looking, column by column: every entry gets its
+// products subtracted in increasing column order, four rows at a time in
+// vectors (a scalar tail does the same operations). False when a pivot is not
+// positive (the matrix is not positive definite, or holds NaN).
+__attribute__((target_clones("avx2", "default"))) bool cholesky_lower(double* a, std::size_t n) {
+  for (std::size_t j = 0; j < n; ++j) {
+    double* column = a + j * n;
+    std::size_t i = j;
+    // Sixteen rows at a time: four independent chains of subtractions.
+    for (; i + 16 <= n; i += 16) {
+      Four acc0, acc1, acc2, acc3;
+      load(acc0, column + i);
+      load(acc1, column + i + 4);
+      load(acc2, column + i + 8);
+      load(acc3, column + i + 12);
+      for (std::size_t k = 0; k < j; ++k) {
+        const double* left = a + k * n + i;
+        const double factor = a[k * n + j];
+        Four l0, l1, l2, l3;
+        load(l0, left);
+        load(l1, left + 4);
+        load(l2, left + 8);
+        load(l3, left + 12);
+        acc0 -= l0 * factor;
+        acc1 -= l1 * factor;
+        acc2 -= l2 * factor;
+        acc3 -= l3 * factor;
+      }
+      store(column + i, acc0);
+      store(column + i + 4, acc1);
+      store(column + i + 8, acc2);
+      store(column + i + 12, acc3);
+    }
+    for (; i + 4 <= n; i += 4) {
+      Four acc;
+      load(acc, column + i);
+      for (std::size_t k = 0; k < j; ++k) {
+        Four left;
+        load(left, a + k * n + i);
+        acc -= left * a[k * n + j];
+      }
+      store(column + i, acc);
+    }
+    for (; i < n; ++i) {
+      double acc = column[i];
+      for (std::size_t k = 0; k < j; ++k) acc -= a[k * n + i] * a[k * n + j];
+      column[i] = acc;
+    }
+    const double pivot = column[j];
+    if (!(pivot > 0.0)) return false;
+    const double root = std::sqrt(pivot);
+    column[j] = root;
+    for (i = j + 1; i < n; ++i) column[i] /= root;
+  }
+  return true;
+}
+
 // Solves L y = b in place for the kLanes right-hand sides in the rows of y
 // (y[i * kLanes + t]), L given by its packed rows. For every row and lane the
 // products are subtracted in increasing column order, then the diagonal
@@ -121,8 +180,7 @@ void LocalSystem::factorise() {
   // K is symmetric: the strict upper triangle keeps it for the LU fallback
   // while the factorisation overwrites the lower one and the diagonal.
   const Eigen::VectorXd diagonal = k_.diagonal();
-  Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>> llt(k_);
-  cholesky_ = llt.info() == Eigen::Success;
+  cholesky_ = cholesky_lower(k_.data(), static_cast<std::size_t>(k_.rows()));
   if (cholesky_) {
     u_ = dz_;
     solve_lower(k_, u_);
