@@ -5,6 +5,7 @@
 #include "krige/kernel/row_kernels.hpp"
 #include "krige/pairs/blocks.hpp"
 #include "krige/pairs/partial.hpp"
+#include "krige/pairs/variogram.hpp"
 
 namespace orv::krige::tiles {
 namespace {
@@ -64,6 +65,7 @@ void exec_pairs(py::handle, py::handle globals) {
                                          &kBlockClasses, &kMergePartials, &kIsaPaths, &kForceIsa}) {
     pyrt::set_global(globals, spec->name, pyrt::make_function(*spec, globals, nullptr, {}, {}));
   }
+  add_variogram_functions(globals);
 }
 
 const pyrt::ModuleSpec kPairsModule = {"_pairs", kModuleDoc, exec_pairs};

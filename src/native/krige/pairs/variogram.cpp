@@ -1,0 +1,183 @@
+// The passes of the public variogram: the kriging core's own pass over all
+// pairs (variogram_range, variogram_totals), and the pass over points ordered
+// in space with edges, a cut-off, estimators and a direction
+// (spatial_order, nearest_within, filtered_classes).
+#include "krige/pairs/variogram.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "krige/core/float64_view.hpp"
+#include "krige/kernel/filtered_pass.hpp"
+#include "krige/pairs/arrays.hpp"
+#include "krige/pairs/partial.hpp"
+#include "pyrt/module.hpp"
+
+namespace orv::krige::tiles {
+namespace {
+
+double float_argument(py::handle number, const char* name) {
+  if (!PyFloat_Check(number.ptr()) && !PyLong_Check(number.ptr())) {
+    pyrt::raise(PyExc_TypeError, "%s must be a float, not %R", name,
+                reinterpret_cast<PyObject*>(Py_TYPE(number.ptr())));
+  }
+  const double value = PyFloat_AsDouble(number.ptr());
+  if (value == -1.0 && PyErr_Occurred()) pyrt::throw_current();
+  return value;
+}
+
+// Strictly increasing edges, no NaN, at most kMaxFilteredClasses classes.
+ClassEdges increasing_edges(const Float64View& edges) {
+  if (edges.ndim() != 1 || edges.size() < 2) {
+    pyrt::raise(PyExc_ValueError, "edges must be one-dimensional with n_lags + 1 >= 2 entries");
+  }
+  const std::size_t n_lags = edges.size() - 1;
+  if (n_lags > kMaxFilteredClasses) {
+    pyrt::raise(PyExc_ValueError, "at most %zu classes, not %zu", kMaxFilteredClasses, n_lags);
+  }
+  for (std::size_t k = 0; k < n_lags; ++k) {
+    if (!(edges.data()[k] < edges.data()[k + 1])) {
+      pyrt::raise(PyExc_ValueError, "edges must increase strictly (edge %zu is not above %zu)",
+                  k + 1, k);
+    }
+  }
+  return ClassEdges{edges.data(), n_lags};
+}
+
+Part part_argument(py::handle index, py::handle count) {
+  const Part part{size_argument(index, "part"), size_argument(count, "parts")};
+  if (part.index >= part.count) pyrt::raise(PyExc_ValueError, "part must be below parts");
+  return part;
+}
+
+py::object spatial_order_of(const Call& call) {
+  const bool geographic = flag_argument(call.arg(1), "geographic");
+  const PointBlock block = point_block(call.arg(0), {}, geographic, "coords");
+  std::vector<std::uint64_t> order;
+  {
+    ReleasedGil unlocked;
+    const std::vector<std::size_t> index = spatial_order(block.points);
+    order.assign(index.begin(), index.end());
+  }
+  return int64_array(call.global(PYRT_NAME("np")), order.data(), order.size());
+}
+
+py::object variogram_range_of(const Call& call) {
+  const bool geographic = flag_argument(call.arg(1), "geographic");
+  const PointBlock block = point_block(call.arg(0), {}, geographic, "coords");
+  DistanceRange range;
+  {
+    ReleasedGil unlocked;
+    range = distance_range(block.points);
+  }
+  return py::make_tuple(to_float(range.min), to_float(range.max),
+                        pyrt::steal_or_throw(PyLong_FromSize_t(range.pairs)));
+}
+
+py::object variogram_totals_of(const Call& call) {
+  const bool geographic = flag_argument(call.arg(3), "geographic");
+  const PointBlock block = point_block(call.arg(0), call.arg(1), geographic, "coords");
+  const Float64View edge_view = Float64View::of(call.arg(2), "edges");
+  const ClassEdges edges = increasing_edges(edge_view);
+  ClassTotals totals;
+  {
+    ReleasedGil unlocked;
+    totals = class_totals(block.points, edges);
+  }
+  py::object np = call.global(PYRT_NAME("np"));
+  const std::size_t n = edges.n_lags;
+  return py::make_tuple(int64_array(np, totals.count.data(), n),
+                        float64_array(np, totals.distance_sum.data(), n),
+                        float64_array(np, totals.semivariance_sum.data(), n));
+}
+
+py::object nearest_within_of(const Call& call) {
+  const bool geographic = flag_argument(call.arg(1), "geographic");
+  const PointBlock block = point_block(call.arg(0), {}, geographic, "coords");
+  const double cutoff = float_argument(call.arg(2), "max_distance");
+  const Part part = part_argument(call.arg(3), call.arg(4));
+  double smallest = 0.0;
+  {
+    ReleasedGil unlocked;
+    smallest = smallest_distance_within(block.points, cutoff, part);
+  }
+  return to_float(smallest);
+}
+
+Estimator estimator_argument(py::handle name) {
+  if (pyrt::equals(name, PYRT_NAME("matheron"))) return Estimator::kMatheron;
+  if (pyrt::equals(name, PYRT_NAME("cressie"))) return Estimator::kCressie;
+  pyrt::raise(PyExc_ValueError, "estimator must be 'matheron' or 'cressie', not %R", name.ptr());
+}
+
+py::object filtered_classes_of(const Call& call) {
+  const bool geographic = flag_argument(call.arg(3), "geographic");
+  const PointBlock block = point_block(call.arg(0), call.arg(1), geographic, "coords");
+  const Float64View edge_view = Float64View::of(call.arg(2), "edges");
+  const ClassEdges edges = increasing_edges(edge_view);
+  const Estimator estimator = estimator_argument(call.arg(4));
+  Direction direction{0.0, 90.0};
+  const bool directional = !call.arg(5).is_none();
+  if (directional) {
+    if (block.points.dims < 2) {
+      pyrt::raise(PyExc_ValueError, "a direction needs points of two or more coordinates");
+    }
+    direction = {float_argument(call.arg(5), "azimuth"), float_argument(call.arg(6), "tolerance")};
+  }
+  const Part part = part_argument(call.arg(7), call.arg(8));
+  ClassPartials partials;
+  {
+    ReleasedGil unlocked;
+    partials =
+        filtered_classes(block.points, edges, estimator, directional ? &direction : nullptr, part);
+  }
+  return make_partial(call, partials);
+}
+
+const pyrt::FunctionSpec kSpatialOrder = {
+    "spatial_order",
+    {"coords", "geographic"},
+    "A permutation (int64) that orders the points in space, for filtered_classes.",
+    spatial_order_of};
+
+const pyrt::FunctionSpec kVariogramRange = {
+    "variogram_range",
+    {"coords", "geographic"},
+    "(dmin, dmax, pairs) over all pairs, by the kriging core's pass.",
+    variogram_range_of};
+
+const pyrt::FunctionSpec kVariogramTotals = {
+    "variogram_totals",
+    {"coords", "values", "edges", "geographic"},
+    "(counts, distance_sum, semivariance_sum) per class over all pairs, by the kriging core's "
+    "pass.",
+    variogram_totals_of};
+
+const pyrt::FunctionSpec kNearestWithin = {
+    "nearest_within",
+    {"coords", "geographic", "max_distance", "part", "parts"},
+    "The smallest pair distance at most max_distance (NaN: none), over the units of a part.",
+    nearest_within_of};
+
+const pyrt::FunctionSpec kFilteredClasses = {
+    "filtered_classes",
+    {"coords", "values", "edges", "geographic", "estimator", "azimuth", "tolerance", "part",
+     "parts"},
+    "The ClassPartial of the pairs in a class (and within tolerance degrees of the azimuth\n"
+    "unless it is None) over the units of a part; the sums are of half squared differences\n"
+    "('matheron') or of roots of absolute differences ('cressie'). Points in spatial_order\n"
+    "make the pairs beyond the last edge cheap.",
+    filtered_classes_of};
+
+}  // namespace
+
+void add_variogram_functions(py::handle globals) {
+  for (const pyrt::FunctionSpec* spec :
+       {&kSpatialOrder, &kVariogramRange, &kVariogramTotals, &kNearestWithin, &kFilteredClasses}) {
+    pyrt::set_global(globals, spec->name, pyrt::make_function(*spec, globals, nullptr, {}, {}));
+  }
+}
+
+}  // namespace orv::krige::tiles

@@ -1,0 +1,1 @@
+"""Geostatistics: experimental variograms and fitted variogram models."""
