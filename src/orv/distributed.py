@@ -42,12 +42,21 @@ def init_variogram_model(points, values, n_lags, gtype, *, client=None, block_si
     Values that are not a numeric array with one value per point are not split into blocks:
     the single-machine core is called with them here, so its own result or error is the answer.
     """
+    lags, semivariance, *_ = classes_with_counts(
+        points, values, n_lags, gtype, client=client, block_size=block_size
+    )
+    return lags, semivariance
+
+
+def classes_with_counts(points, values, n_lags, gtype, *, client=None, block_size=None):
+    """``init_variogram_model``'s (lags, semivariance), the pair count of each kept class and
+    all the class edges (both None when the values are left to the single-machine core)."""
     _require_dask()
     data = _tiled.prepare(points, values, gtype)
     if data is None:
         from orv._algos.spmis.krige import core
 
-        return core.init_variogram_model(points, values, n_lags, gtype)
+        return (*core.init_variogram_model(points, values, n_lags, gtype), None, None)
     plan = _tiled.BlockPlan(data.points.shape[0], block_size)
     if plan.total_pairs == 0:
         _tiled.raise_no_pairs()
@@ -66,8 +75,7 @@ def init_variogram_model(points, values, n_lags, gtype, *, client=None, block_si
             totals = _tiled.merge_classes(partials)
     finally:
         rounds.release()
-    lags, semivariance, _ = _tiled.finish(classes, totals)
-    return lags, semivariance
+    return _tiled.finish(classes, totals)
 
 
 def _require_dask():

@@ -129,9 +129,8 @@ def drop_missing(
         return points, values, 0
     kept = ~missing
     warnings.warn(
-        f"{dropped} of {missing.size} samples left out: "
-        f"{int(coordinate_nan.sum())} with a missing coordinate, "
-        f"{int((value_nan & ~coordinate_nan).sum())} more with a missing value",
+        f"{dropped} of {missing.size} samples left out as missing (no value: "
+        f"{int(value_nan.sum())}, a coordinate missing: {int(coordinate_nan.sum())})",
         MissingSamplesWarning,
         stacklevel=stacklevel + 1,
     )

@@ -430,27 +430,30 @@ std::vector<std::size_t> spatial_order(const Points& points) {
   return index;
 }
 
-double smallest_distance_within(const Points& points, double cutoff, Part part, unsigned threads) {
+DistanceExtremes visited_range(const Points& points, double cutoff, Part part, unsigned threads) {
   const OrderedPairs pairs(points, cutoff);
-  double smallest = kInf;
+  const RowKernels& kernels = row_kernels();
+  KeyRange total{kInf, -kInf, false};
   each_unit(
       pairs.units(), part, threads,
-      [] { return std::make_pair(kInf, std::vector<double>(kLeafPoints)); },
+      [] { return std::make_pair(KeyRange{kInf, -kInf, false}, std::vector<double>(kLeafPoints)); },
       [&](auto& state, std::size_t unit) {
         pairs.each_run(unit, [&](std::size_t r, std::size_t c0, std::size_t count) {
-          double* d = state.second.data();
+          double* keys = state.second.data();
           bool squared = false;
-          pairs.distances(r, c0, count, d, &squared);
-          double low = state.first;
-          for (std::size_t t = 0; t < count; ++t) {
-            const double distance = squared ? std::sqrt(d[t]) : d[t];
-            if (distance <= cutoff && distance < low) low = distance;
-          }
-          state.first = low;
+          pairs.distances(r, c0, count, keys, &squared);
+          kernels.key_range(keys, count, &state.first);
         });
       },
-      [&](auto& state) { smallest = std::min(smallest, state.first); });
-  return smallest < kInf ? smallest : kNaN;
+      [&](auto& state) {
+        total.lower = std::min(total.lower, state.first.lower);
+        total.upper = std::max(total.upper, state.first.upper);
+      });
+  if (total.lower > total.upper) return {kNaN, kNaN};
+  // sqrt is monotonic and correctly rounded: the extremes of the squares give those of the
+  // distances exactly.
+  if (!points.geographic) return {std::sqrt(total.lower), std::sqrt(total.upper)};
+  return {total.lower, total.upper};
 }
 
 ClassPartials filtered_classes(const Points& points, const ClassEdges& edges, Estimator estimator,
@@ -458,9 +461,10 @@ ClassPartials filtered_classes(const Points& points, const ClassEdges& edges, Es
   ClassPartials total(edges.n_lags);
   if (edges.n_lags == 0 || edges.n_lags > kMaxFilteredClasses) return total;
   for (std::size_t k = 0; k < edges.n_lags; ++k) {
-    if (!(edges.data[k] < edges.data[k + 1])) return total;
+    if (!(edges.data[k] <= edges.data[k + 1])) return total;
   }
   const ClassLocator locator(edges);
+  if (locator.holds_nothing()) return total;
   // The largest distance that can still be in a class: just below the last edge.
   const double cutoff = std::nextafter(edges.data[edges.n_lags], -kInf);
   const OrderedPairs pairs(points, cutoff);

@@ -69,16 +69,22 @@ struct Part {
 // The number of work units (row leaves) of n points.
 std::size_t filtered_units(std::size_t n);
 
-// The smallest distance of the pairs at most `cutoff` apart (infinite cutoff:
-// all pairs) among the units of `part`; NaN when there is none. A NaN
-// distance is not at most any cutoff.
-double smallest_distance_within(const Points& points, double cutoff, Part part,
-                                unsigned threads = 0);
+// The smallest and largest distance of the pairs the pass visits for a
+// cut-off (all pairs when it is infinite) among the units of `part`; NaN
+// for both when it visits none. The boxes never skip a pair at most `cutoff`
+// apart, so the smallest is that of all pairs whenever that one is at most
+// the cut-off. NaN distances are passed over.
+struct DistanceExtremes {
+  double smallest;
+  double largest;
+};
+DistanceExtremes visited_range(const Points& points, double cutoff, Part part,
+                               unsigned threads = 0);
 
 // Per class: pairs, distance sums and estimator sums (half squared
 // differences, or roots of absolute differences) of the pairs of the units of
 // `part` that lie in a class and, with `direction`, in that direction. The
-// edges must increase strictly and number at most kMaxFilteredClasses + 1
+// edges must not decrease and number at most kMaxFilteredClasses + 1
 // (otherwise nothing is counted); pairs at or beyond the last edge are
 // skipped by the boxes where they can be.
 ClassPartials filtered_classes(const Points& points, const ClassEdges& edges, Estimator estimator,

@@ -1,7 +1,7 @@
 // The passes of the public variogram: the kriging core's own pass over all
 // pairs (variogram_range, variogram_totals), and the pass over points ordered
 // in space with edges, a cut-off, estimators and a direction
-// (spatial_order, nearest_within, filtered_classes).
+// (spatial_order, pair_range, filtered_classes).
 #include "krige/pairs/variogram.hpp"
 
 #include <cmath>
@@ -28,8 +28,8 @@ double float_argument(py::handle number, const char* name) {
   return value;
 }
 
-// Strictly increasing edges, no NaN, at most kMaxFilteredClasses classes.
-ClassEdges increasing_edges(const Float64View& edges) {
+// Edges that never decrease, no NaN, at most kMaxFilteredClasses classes.
+ClassEdges ordered_edges(const Float64View& edges) {
   if (edges.ndim() != 1 || edges.size() < 2) {
     pyrt::raise(PyExc_ValueError, "edges must be one-dimensional with n_lags + 1 >= 2 entries");
   }
@@ -38,9 +38,9 @@ ClassEdges increasing_edges(const Float64View& edges) {
     pyrt::raise(PyExc_ValueError, "at most %zu classes, not %zu", kMaxFilteredClasses, n_lags);
   }
   for (std::size_t k = 0; k < n_lags; ++k) {
-    if (!(edges.data()[k] < edges.data()[k + 1])) {
-      pyrt::raise(PyExc_ValueError, "edges must increase strictly (edge %zu is not above %zu)",
-                  k + 1, k);
+    if (!(edges.data()[k] <= edges.data()[k + 1])) {
+      pyrt::raise(PyExc_ValueError, "edges must not decrease, nor be NaN (edge %zu, %zu)", k,
+                  k + 1);
     }
   }
   return ClassEdges{edges.data(), n_lags};
@@ -50,6 +50,12 @@ Part part_argument(py::handle index, py::handle count) {
   const Part part{size_argument(index, "part"), size_argument(count, "parts")};
   if (part.index >= part.count) pyrt::raise(PyExc_ValueError, "part must be below parts");
   return part;
+}
+
+// 0 for the default thread count.
+unsigned thread_argument(py::handle threads) {
+  const std::size_t count = size_argument(threads, "threads");
+  return count > 4096 ? 4096u : static_cast<unsigned>(count);
 }
 
 py::object spatial_order_of(const Call& call) {
@@ -80,7 +86,7 @@ py::object variogram_totals_of(const Call& call) {
   const bool geographic = flag_argument(call.arg(3), "geographic");
   const PointBlock block = point_block(call.arg(0), call.arg(1), geographic, "coords");
   const Float64View edge_view = Float64View::of(call.arg(2), "edges");
-  const ClassEdges edges = increasing_edges(edge_view);
+  const ClassEdges edges = ordered_edges(edge_view);
   ClassTotals totals;
   {
     ReleasedGil unlocked;
@@ -93,17 +99,18 @@ py::object variogram_totals_of(const Call& call) {
                         float64_array(np, totals.semivariance_sum.data(), n));
 }
 
-py::object nearest_within_of(const Call& call) {
+py::object pair_range_of(const Call& call) {
   const bool geographic = flag_argument(call.arg(1), "geographic");
   const PointBlock block = point_block(call.arg(0), {}, geographic, "coords");
-  const double cutoff = float_argument(call.arg(2), "max_distance");
+  const double cutoff = float_argument(call.arg(2), "cutoff");
   const Part part = part_argument(call.arg(3), call.arg(4));
-  double smallest = 0.0;
+  const unsigned threads = thread_argument(call.arg(5));
+  DistanceExtremes extremes{};
   {
     ReleasedGil unlocked;
-    smallest = smallest_distance_within(block.points, cutoff, part);
+    extremes = visited_range(block.points, cutoff, part, threads);
   }
-  return to_float(smallest);
+  return py::make_tuple(to_float(extremes.smallest), to_float(extremes.largest));
 }
 
 Estimator estimator_argument(py::handle name) {
@@ -116,7 +123,7 @@ py::object filtered_classes_of(const Call& call) {
   const bool geographic = flag_argument(call.arg(3), "geographic");
   const PointBlock block = point_block(call.arg(0), call.arg(1), geographic, "coords");
   const Float64View edge_view = Float64View::of(call.arg(2), "edges");
-  const ClassEdges edges = increasing_edges(edge_view);
+  const ClassEdges edges = ordered_edges(edge_view);
   const Estimator estimator = estimator_argument(call.arg(4));
   Direction direction{0.0, 90.0};
   const bool directional = !call.arg(5).is_none();
@@ -155,27 +162,30 @@ const pyrt::FunctionSpec kVariogramTotals = {
     "pass.",
     variogram_totals_of};
 
-const pyrt::FunctionSpec kNearestWithin = {
-    "nearest_within",
-    {"coords", "geographic", "max_distance", "part", "parts"},
-    "The smallest pair distance at most max_distance (NaN: none), over the units of a part.",
-    nearest_within_of};
+const pyrt::FunctionSpec kPairRange = {
+    "pair_range",
+    {"coords", "geographic", "cutoff", "part", "parts", "threads"},
+    "(smallest, largest) distance of the pairs the filtered pass visits for a cut-off, over\n"
+    "the units of a part (NaN, NaN: none). The smallest is that of all pairs whenever it is\n"
+    "at most the cut-off; with an infinite cut-off both are those of all pairs. threads 0:\n"
+    "the default count.",
+    pair_range_of};
 
 const pyrt::FunctionSpec kFilteredClasses = {
     "filtered_classes",
     {"coords", "values", "edges", "geographic", "estimator", "azimuth", "tolerance", "part",
-     "parts"},
+     "parts", "threads"},
     "The ClassPartial of the pairs in a class (and within tolerance degrees of the azimuth\n"
     "unless it is None) over the units of a part; the sums are of half squared differences\n"
     "('matheron') or of roots of absolute differences ('cressie'). Points in spatial_order\n"
-    "make the pairs beyond the last edge cheap.",
+    "make the pairs beyond the last edge cheap. threads 0: the default count.",
     filtered_classes_of};
 
 }  // namespace
 
 void add_variogram_functions(py::handle globals) {
   for (const pyrt::FunctionSpec* spec :
-       {&kSpatialOrder, &kVariogramRange, &kVariogramTotals, &kNearestWithin, &kFilteredClasses}) {
+       {&kSpatialOrder, &kVariogramRange, &kVariogramTotals, &kPairRange, &kFilteredClasses}) {
     pyrt::set_global(globals, spec->name, pyrt::make_function(*spec, globals, nullptr, {}, {}));
   }
 }

@@ -207,7 +207,8 @@ def merge_classes(partials):
 
 
 def finish(classes, totals):
-    """(lags, semivariance, counts) of the kept classes, as the core's last steps give them.
+    """(lags, semivariance, counts, edges) of the kept classes, as the core's last steps give
+    them; ``edges`` are all the class edges.
 
     ``totals`` is None when there is no class to fill (n_lags <= 0).
     """
@@ -223,18 +224,18 @@ def finish(classes, totals):
             # The core takes numpy's mean of an empty selection once, with its warnings.
             np.mean(np.zeros(0))
     kept = ~np.isnan(semivariance)
-    return lags[kept], semivariance[kept], counts[kept[: counts.size]]
+    return lags[kept], semivariance[kept], counts[kept[: counts.size]], classes.bins
 
 
 # ---------------------------------------------------------------- in this process
 
 
 def run_local(points, values, n_lags, gtype, *, progress=None, block_size=None):
-    """The semivariogram by blocks in this process: (lags, semivariance, counts).
+    """The semivariogram by blocks in this process: (lags, semivariance, counts, edges).
 
     Same result, bit for bit, and same errors as ``core.init_variogram_model`` (values that are
     not a numeric array with one value per point are handed to the core itself; ``counts`` is
-    then None). ``counts`` holds the pair count of each kept class. ``progress(done, total)`` is
+    then None, as are the edges). ``counts`` holds the pair count of each kept class. ``progress(done, total)`` is
     called after each block pair of either round with the pair visits done so far and the total
     of both rounds (each round visits every pair once, so total = n * (n - 1)). Block pairs run
     on a thread pool of the available cores (the kernels release the GIL).
@@ -243,7 +244,7 @@ def run_local(points, values, n_lags, gtype, *, progress=None, block_size=None):
     if data is None:
         from . import core
 
-        return (*core.init_variogram_model(points, values, n_lags, gtype), None)
+        return (*core.init_variogram_model(points, values, n_lags, gtype), None, None)
     plan = BlockPlan(data.points.shape[0], block_size)
     if plan.total_pairs == 0:
         raise_no_pairs()
