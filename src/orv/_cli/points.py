@@ -135,7 +135,28 @@ def read_csv(path: str, x: str, y: str, value: str, encoding: str | None = None)
 
 
 def read_vector(path: str, x: str | None, y: str | None, value: str, layer: str | None) -> Table:
-    """Features of a vector file: coordinates from point geometries, or from two fields."""
+    """Features of a vector file: coordinates from point geometries, or from two fields.
+
+    GDAL's complaints while reading (a broken file in a folder of shapefiles, say) are not
+    printed: they join the error message, or the notes of a table read in spite of them.
+    """
+    from osgeo import gdal
+
+    complaints: list[str] = []
+    gdal.PushErrorHandler(lambda level, number, text: complaints.append(f"GDAL: {text}"))
+    try:
+        return _read_layer(path, x, y, value, layer, complaints)
+    except CliError as exc:
+        if not complaints:
+            raise
+        raise CliError(f"{exc} ({'; '.join(complaints)})") from None
+    finally:
+        gdal.PopErrorHandler()
+
+
+def _read_layer(
+    path: str, x: str | None, y: str | None, value: str, layer: str | None, notes: list[str]
+) -> Table:
     from osgeo import ogr
 
     from .._algos.geo.geodatabase import open_file
@@ -144,8 +165,8 @@ def read_vector(path: str, x: str | None, y: str | None, value: str, layer: str 
     try:
         database = open_file(path, _OF_VECTOR)
     except GDALError as exc:
-        kind = "a folder" if os.path.isdir(path) else "a file"
-        raise CliError(f"{path}: {kind} GDAL cannot open as vector data ({exc})") from None
+        kind = "a folder, not vector data" if os.path.isdir(path) else "not a vector file"
+        raise CliError(f"{path}: {kind} GDAL can open ({exc})") from None
     with database:
         dataset = database.dataset
         source = dataset.GetLayer(0) if layer is None else dataset.GetLayerByName(layer)
@@ -173,7 +194,7 @@ def read_vector(path: str, x: str | None, y: str | None, value: str, layer: str 
             rows.append((px, py, _number(feature.GetField(value_field), value, where)))
         crs = source.GetSpatialRef() if xy_fields is None else None
         crs = crs.Clone() if crs is not None else None
-    return _as_table(rows, crs, [])
+    return _as_table(rows, crs, notes)
 
 
 def read_points(
