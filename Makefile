@@ -30,6 +30,7 @@ bench: install
 	$(PY) benchmarks/bench_krige.py
 	$(PY) benchmarks/bench_registry.py
 	$(PY) benchmarks/bench_distributed.py
+	$(PY) benchmarks/bench_variogram.py
 
 lint: install
 	.venv/bin/ruff check src tests benchmarks examples
