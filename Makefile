@@ -38,6 +38,8 @@ lint: install
 	cd src && MYPY_CACHE_DIR=../build/mypy-cache ../$(PY) -m mypy.stubtest \
 	  --allowlist ../tests/typing/stubtest-allowlist.txt orv._algos.geo.driver orv._algos.spmis.krige.core
 	.venv/bin/clang-format --dry-run -Werror $$(git ls-files 'src/native/*.cpp' 'src/native/*.hpp')
+	@# Private CPython interfaces are used through pyrt/cpython_private.* only.
+	! git grep -nE '\b_Py[A-Za-z]|PyUnstable_|_suggestions' -- 'src/native/*' ':!src/native/pyrt/cpython_private.*'
 
 format: setup
 	.venv/bin/ruff format src tests benchmarks examples

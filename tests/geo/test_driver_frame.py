@@ -3,6 +3,7 @@ errors, and the one-interpreter rules."""
 
 import importlib
 import inspect
+import pathlib
 import pickle
 import sys
 import textwrap
@@ -197,6 +198,12 @@ def test_second_interpreter_is_refused(config, tmp_path):
         "Interpreter change detected - this module can only be loaded into one interpreter "
         "per process."
     )
+
+
+def test_module_links_no_gdal_library():
+    # GDAL is reached through the binding only: the binary names no GDAL library to load.
+    binary = pathlib.Path(drv.__file__).read_bytes()
+    assert b"libgdal" not in binary and b"GDALGetDriver" not in binary
 
 
 def test_names_rebound_after_use_are_seen_by_the_next_call(monkeypatch):

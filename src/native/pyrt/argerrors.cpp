@@ -2,33 +2,18 @@
 
 #include <vector>
 
+#include "pyrt/cpython_private.hpp"
+
 namespace orv::pyrt {
 
 void raise_keywords_must_be_strings(PyObject* qualname) {
   raise(PyExc_TypeError, "%U() keywords must be strings", qualname);
 }
 
-// The interpreter suggests the closest parameter name; its suggestion engine
-// is reachable through the _suggestions module. Without it, no suggestion.
-static py::object suggest_keyword(PyObject* param_names, PyObject* keyword) {
-  PyObject* module = PyImport_ImportModule("_suggestions");
-  if (module == nullptr) {
-    PyErr_Clear();
-    return py::none();
-  }
-  py::object owner = py::reinterpret_steal<py::object>(module);
-  py::object candidates = steal_or_throw(PySequence_List(param_names));
-  PyObject* suggestion =
-      PyObject_CallMethod(module, "_generate_suggestions", "OO", candidates.ptr(), keyword);
-  if (suggestion == nullptr) {
-    PyErr_Clear();
-    return py::none();
-  }
-  return py::reinterpret_steal<py::object>(suggestion);
-}
-
 void raise_unexpected_keyword(PyObject* qualname, PyObject* param_names, PyObject* keyword) {
-  py::object suggestion = suggest_keyword(param_names, keyword);
+  // The closest parameter name, as the interpreter would suggest it.
+  py::object suggestion =
+      cpython_private::suggest_name(py::handle(param_names), py::handle(keyword));
   if (!suggestion.is_none()) {
     raise(PyExc_TypeError, "%U() got an unexpected keyword argument '%S'. Did you mean '%S'?",
           qualname, keyword, suggestion.ptr());

@@ -132,31 +132,7 @@ bool truthy(py::handle obj) {
   return result != 0;
 }
 
-namespace {
-
-// object.__class__, the descriptor that answers type(obj).
-PyObject* object_class_descriptor() {
-  static PyObject* const descriptor =
-      _PyType_Lookup(&PyBaseObject_Type, PYRT_NAME("__class__").ptr());
-  return descriptor;
-}
-
-}  // namespace
-
 bool is_instance(py::handle obj, py::handle cls) {
-  // A class of the plain metaclass asks no __instancecheck__: the answer is
-  // the subtype test on type(obj), and on obj.__class__ when that differs.
-  // An object whose class reads __class__ through object's own descriptor
-  // has no other class to offer.
-  if (PyType_CheckExact(cls.ptr())) {
-    PyTypeObject* type = Py_TYPE(obj.ptr());
-    if (PyType_IsSubtype(type, reinterpret_cast<PyTypeObject*>(cls.ptr()))) return true;
-    PyObject* descriptor = object_class_descriptor();
-    if (descriptor != nullptr && type->tp_getattro == PyObject_GenericGetAttr &&
-        _PyType_Lookup(type, PYRT_NAME("__class__").ptr()) == descriptor) {
-      return false;
-    }
-  }
   const int result = PyObject_IsInstance(obj.ptr(), cls.ptr());
   if (result < 0) throw_current();
   return result != 0;

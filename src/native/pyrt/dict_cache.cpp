@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 
+#include "pyrt/cpython_private.hpp"
 #include "pyrt/no_destructor.hpp"
 
 namespace orv::pyrt {
@@ -67,7 +68,7 @@ void dict_cache_put(PyObject* dict, PyObject* name, PyObject* value, PyObject* h
   Cache& c = cache();
   // Entries are keyed by pointers: only names that live for the whole
   // process (immortal, as interned names of the runtime are) may be keys.
-  if (!_Py_IsImmortal(name)) return;
+  if (!cpython_private::is_immortal(name)) return;
   if (!PyDict_CheckExact(dict) || !PyDict_CheckExact(holder)) return;
   if (!watch(c, dict) || (holder != dict && !watch(c, holder))) return;
   c.entries[slot_of(dict, name)] = Entry{dict, name, value};

@@ -68,33 +68,6 @@ py::object make_function(const FunctionSpec& spec, py::handle globals, const cha
     const Call& call, py::handle class_name, std::initializer_list<py::handle> args,
     std::initializer_list<std::pair<py::handle, py::handle>> kwargs = {});
 
-// The function that `self.<name>` would bind as a method, when that is one of
-// these functions running `impl`: the standard attribute lookup finds it on
-// the class and the instance does not shadow it. Null otherwise; the caller
-// then calls the method as usual.
-py::object own_method(py::handle self, py::handle name, Impl impl);
-
-// The getter of the property `self.<name>` reads, when that getter is one of
-// these functions running `impl`. Null otherwise.
-py::object own_property(py::handle self, py::handle name, Impl impl);
-
-// getattr(self, name), where a property of the class whose getter is one of
-// these functions runs the getter's body directly.
-py::object get_attr_own(py::handle self, py::handle name);
-
-// Runs the body of `function` (one of these functions) with `args` bound by
-// position, raising what a call through the interpreter would raise.
-py::object call_body(py::handle function, std::initializer_list<py::handle> args);
-
-// callable(*args); when `callable` is one of these functions its body runs
-// directly (call_body).
-py::object call_direct(py::handle callable, std::initializer_list<py::handle> args);
-
-// cls(*args). For a class of the plain metaclass with object's __new__ and
-// one of these functions as its __init__, the instance is made and the
-// __init__ body run directly, as the interpreter's class call would.
-py::object make_instance(py::handle cls, std::initializer_list<py::handle> args);
-
 // Module-level name lookup with the builtins as fallback.
 py::object lookup_global(py::handle globals, py::handle name);
 

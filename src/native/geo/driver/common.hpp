@@ -3,10 +3,6 @@
 // message of the module's one exception, error.FormatError.
 #pragma once
 
-#include <cstddef>
-#include <optional>
-#include <utility>
-
 #include "pyrt/classdef.hpp"
 #include "pyrt/core.hpp"
 #include "pyrt/function.hpp"
@@ -33,30 +29,13 @@ py::object get_metadata_item(const Call& call);
 // `self._get_metadata_item_(key)`, looked up on the instance.
 py::object metadata_item(py::handle self, py::handle key);
 
-// ASCII text of `size` characters that upper-cased equals "YES".
-inline bool ascii_yes(const char* text, std::size_t size) {
-  return size == 3 && (text[0] | 0x20) == 'y' && (text[1] | 0x20) == 'e' && (text[2] | 0x20) == 's';
-}
-
 // The metadata item upper-cased equals "YES".
 bool metadata_flag(py::handle self, py::handle key);
-
-// metadata_flag(self, first) and metadata_flag(self, second) from one read
-// of the handle, when both would take the direct path through the own
-// getter and `_driver` is a plain instance attribute (reading it once is
-// then the same as reading it twice); nothing otherwise.
-std::optional<std::pair<bool, bool>> metadata_flag_pair(py::handle self, py::handle first,
-                                                        py::handle second);
 
 // The metadata item split on runs of white space.
 py::object metadata_words(py::handle self, py::handle key);
 
-// `get_attr(self, name)` for properties read through the instance; the
-// module's own properties run their getters directly.
-inline py::object attr(py::handle self, py::handle name) { return pyrt::get_attr_own(self, name); }
-
-// self._driver, the handle: an instance attribute, read without looking for
-// an own property first.
+// self._driver, the handle.
 inline py::object handle_of(py::handle self) { return pyrt::get_attr(self, PYRT_NAME("_driver")); }
 
 // Sets an instance attribute.

@@ -1,7 +1,6 @@
 // The Driver base class: the handle gatekeeper, construction from a name,
 // index, handle or another Driver, and the capability properties read from
 // the driver's metadata on every access.
-#include "geo/driver/gdal_direct.hpp"
 #include "geo/driver/members.hpp"
 
 namespace orv::geo {
@@ -18,17 +17,16 @@ bool repr_has_marker(py::handle obj) {
 
 // _to_driver_shadow_(candidate, False)
 py::object shadow_of(const Call& call, py::handle candidate) {
-  return pyrt::call_direct(call.global(PYRT_NAME("_to_driver_shadow_")),
-                           {candidate, py::bool_(false)});
+  return pyrt::call(call.global(PYRT_NAME("_to_driver_shadow_")), {candidate, py::bool_(false)});
 }
 
 // _to_driver_shadow_(data, allow_error=True)
 py::object to_driver_shadow(const Call& call) {
   py::object data = py::reinterpret_borrow<py::object>(call.arg(0));
   if (pyrt::is_instance(data, call.global(PYRT_NAME("Driver")))) {
-    data = attr(data, PYRT_NAME("_driver"));
+    data = pyrt::get_attr(data, PYRT_NAME("_driver"));
   }
-  if (direct::is_driver_proxy(data) || repr_has_marker(data)) return data;
+  if (repr_has_marker(data)) return data;
   py::object inner = pyrt::get_attr_or_none(data, PYRT_NAME("this"));
   if (pyrt::truthy(inner) && repr_has_marker(inner)) return inner;
   if (pyrt::truthy(call.arg(1))) return py::none();
@@ -41,9 +39,9 @@ py::object driver_init(const Call& call) {
   py::handle self = call.arg(0);
   py::handle name = call.arg(1);
   if (pyrt::is_instance(name, call.global(PYRT_NAME("Driver")))) {
-    set_attr(self, PYRT_NAME("_driver"), attr(name, PYRT_NAME("_driver")));
-    set_attr(self, PYRT_NAME("_open_opts"), attr(name, PYRT_NAME("_open_opts")));
-    set_attr(self, PYRT_NAME("_creation_opts"), attr(name, PYRT_NAME("_creation_opts")));
+    set_attr(self, PYRT_NAME("_driver"), pyrt::get_attr(name, PYRT_NAME("_driver")));
+    set_attr(self, PYRT_NAME("_open_opts"), pyrt::get_attr(name, PYRT_NAME("_open_opts")));
+    set_attr(self, PYRT_NAME("_creation_opts"), pyrt::get_attr(name, PYRT_NAME("_creation_opts")));
     return py::none();
   }
   py::object handle;
@@ -69,38 +67,16 @@ py::object driver_repr(const Call& call) {
 
 py::object driver_str(const Call& call) {
   py::handle self = call.arg(0);
-  py::str name = pyrt::text_of(attr(self, PYRT_NAME("name")));
-  py::str category = pyrt::text_of(attr(self, PYRT_NAME("category")));
+  py::str name = pyrt::text_of(pyrt::get_attr(self, PYRT_NAME("name")));
+  py::str category = pyrt::text_of(pyrt::get_attr(self, PYRT_NAME("category")));
   return pyrt::concat({name, PYRT_NAME(" - "), category});
-}
-
-py::object is_raster(const Call& call);
-py::object is_vector(const Call& call);
-
-// "Raster", "Vector", both joined by "/", or "".
-py::object kinds_text(bool raster, bool vector) {
-  if (raster && vector) return py::reinterpret_borrow<py::object>(PYRT_NAME("Raster/Vector"));
-  if (raster) return py::reinterpret_borrow<py::object>(PYRT_NAME("Raster"));
-  if (vector) return py::reinterpret_borrow<py::object>(PYRT_NAME("Vector"));
-  return py::reinterpret_borrow<py::object>(PYRT_NAME(""));
-}
-
-// The raster and vector flags as the base category reads them, when both
-// come through the own getters: one read of the handle serves both.
-std::optional<std::pair<bool, bool>> own_kinds(py::handle self) {
-  if (!pyrt::own_property(self, PYRT_NAME("is_raster"), is_raster) ||
-      !pyrt::own_property(self, PYRT_NAME("is_vector"), is_vector)) {
-    return std::nullopt;
-  }
-  return metadata_flag_pair(self, PYRT_NAME("DCAP_RASTER"), PYRT_NAME("DCAP_VECTOR"));
 }
 
 py::object category(const Call& call) {
   py::handle self = call.arg(0);
-  if (const auto flags = own_kinds(self)) return kinds_text(flags->first, flags->second);
   py::list kinds;
-  if (pyrt::truthy(attr(self, PYRT_NAME("is_raster")))) kinds.append(PYRT_NAME("Raster"));
-  if (pyrt::truthy(attr(self, PYRT_NAME("is_vector")))) kinds.append(PYRT_NAME("Vector"));
+  if (pyrt::truthy(pyrt::get_attr(self, PYRT_NAME("is_raster")))) kinds.append(PYRT_NAME("Raster"));
+  if (pyrt::truthy(pyrt::get_attr(self, PYRT_NAME("is_vector")))) kinds.append(PYRT_NAME("Vector"));
   return pyrt::steal_or_throw(PyUnicode_Join(PYRT_NAME("/").ptr(), kinds.ptr()));
 }
 
@@ -128,7 +104,7 @@ py::object extension(const Call& call) {
   py::handle self = call.arg(0);
   py::object ext = metadata_item(self, PYRT_NAME("DMD_EXTENSION"));
   if (pyrt::truthy(ext)) return ext;
-  py::object all = attr(self, PYRT_NAME("extensions"));
+  py::object all = pyrt::get_attr(self, PYRT_NAME("extensions"));
   if (pyrt::truthy(all)) return pyrt::steal_or_throw(PySequence_GetItem(all.ptr(), 0));
   return py::reinterpret_borrow<py::object>(PYRT_NAME(""));
 }
@@ -138,11 +114,8 @@ py::object long_name(const Call& call) {
 }
 
 py::object name(const Call& call) {
-  py::object binding = gdal(call);
-  py::object getter = pyrt::get_attr(binding, PYRT_NAME("Driver_ShortName_get"));
-  py::object handle = handle_of(call.arg(0));
-  if (py::object value = direct::short_name(binding, getter, handle)) return value;
-  return pyrt::call(getter, {handle});
+  py::object getter = pyrt::get_attr(gdal(call), PYRT_NAME("Driver_ShortName_get"));
+  return pyrt::call(getter, {handle_of(call.arg(0))});
 }
 
 constexpr const char* kInitDoc = R"(
@@ -156,13 +129,6 @@ constexpr const char* kInitDoc = R"(
         )";
 
 }  // namespace
-
-std::optional<bool> base_category_names(py::handle self, bool raster) {
-  if (!pyrt::own_property(self, PYRT_NAME("category"), category)) return std::nullopt;
-  const auto flags = own_kinds(self);
-  if (!flags) return std::nullopt;
-  return raster ? flags->first : flags->second;
-}
 
 const pyrt::FunctionSpec kToDriverShadow = {
     "_to_driver_shadow_", {"data", "allow_error"}, nullptr, to_driver_shadow};

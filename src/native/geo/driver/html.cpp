@@ -69,7 +69,7 @@ py::list get_fields(const RegistryView& view, py::handle i) {
   py::object driver = pyrt::steal_or_throw(PyObject_GetItem(view.self.ptr(), i.ptr()));
   py::list row;
   row.append(i);
-  for (PyObject* field : field_names()) row.append(attr(driver, py::handle(field)));
+  for (PyObject* field : field_names()) row.append(pyrt::get_attr(driver, py::handle(field)));
   return row;
 }
 
@@ -106,18 +106,18 @@ py::object driver_repr_html(const Call& call) {
   py::object details = pyrt::call(pyrt::get_attr(gdata, PYRT_NAME("ORVHTMLDetails")), {});
 
   py::object set_base_info = pyrt::get_attr(details, PYRT_NAME("set_base_info"));
-  py::object name = attr(self, PYRT_NAME("name"));
-  py::object category = attr(self, PYRT_NAME("category"));
-  py::object creatable = attr(self, PYRT_NAME("creatable"));
-  py::object extension = attr(self, PYRT_NAME("extension"));
+  py::object name = pyrt::get_attr(self, PYRT_NAME("name"));
+  py::object category = pyrt::get_attr(self, PYRT_NAME("category"));
+  py::object creatable = pyrt::get_attr(self, PYRT_NAME("creatable"));
+  py::object extension = pyrt::get_attr(self, PYRT_NAME("extension"));
   pyrt::call(set_base_info, {ordered_dict({{PYRT_NAME("Name"), name},
                                            {PYRT_NAME("Category"), category},
                                            {PYRT_NAME("Creatable"), creatable},
                                            {PYRT_NAME("Extension"), extension}})});
 
   py::object add_details = pyrt::get_attr(details, PYRT_NAME("add_details"));
-  py::object creation = attr(self, PYRT_NAME("creation_options_info"));
-  py::object open = attr(self, PYRT_NAME("open_options_info"));
+  py::object creation = pyrt::get_attr(self, PYRT_NAME("creation_options_info"));
+  py::object open = pyrt::get_attr(self, PYRT_NAME("open_options_info"));
   pyrt::call(add_details, {ordered_dict({{PYRT_NAME("Creation Options"), creation},
                                          {PYRT_NAME("Open Options"), open}})});
 
@@ -144,8 +144,8 @@ py::object statistics_repr_html(const Call& call) {
                           {view.l_fields, view.l_info, py::int_(0), py::bool_(false)});
 
   py::object set_base_info = pyrt::get_attr(view.table, PYRT_NAME("set_base_info"));
-  py::object rasters = length_of(attr(self, PYRT_NAME("rasters")));
-  py::object vectors = length_of(attr(self, PYRT_NAME("vectors")));
+  py::object rasters = length_of(pyrt::get_attr(self, PYRT_NAME("rasters")));
+  py::object vectors = length_of(pyrt::get_attr(self, PYRT_NAME("vectors")));
   py::object total = length_of(self);
   pyrt::call(set_base_info, {ordered_dict({{PYRT_NAME("Rasters"), rasters},
                                            {PYRT_NAME("Vectors"), vectors},

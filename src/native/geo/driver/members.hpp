@@ -38,11 +38,6 @@ extern const pyrt::MemberSpec kVectorOpenOptionsInfo;
 extern const pyrt::MemberSpec kDriverReprHtml;
 extern const pyrt::MemberSpec kStatisticsReprHtml;
 
-// driver.cpp: whether `self.category` names "Raster" (or "Vector"), when it
-// is the base class's own category read through the own flag getters;
-// nothing otherwise.
-std::optional<bool> base_category_names(py::handle self, bool raster);
-
 // open.cpp: Driver.open.
 extern const pyrt::MemberSpec kOpen;
 

@@ -2,7 +2,6 @@
 // creates the module functions and the classes in definition order.
 #include "pyrt/module.hpp"
 
-#include "geo/driver/gdal_direct.hpp"
 #include "geo/driver/members.hpp"
 
 namespace orv::geo {
@@ -18,8 +17,7 @@ void exec_driver(py::handle, py::handle globals) {
 
   static const std::initializer_list<const char*> kServices = {
       "error", "gdata", "dtypes", "call_gdal_fun", "xet", "env", "mem_temp_path", "_gdal"};
-  // `_gdal` comes last: the direct path checks it against the library.
-  direct::bind(pyrt::bind_services(globals, "base", kServices).back());
+  pyrt::bind_services(globals, "base", kServices);
 
   pyrt::set_global(globals, "_to_driver_shadow_",
                    pyrt::make_function(kToDriverShadow, globals, nullptr, true_default(), {}));

@@ -7,18 +7,33 @@
 namespace orv::geo {
 namespace {
 
-// GDAL's open-flag bits.
-constexpr long kUpdate = 1;
-constexpr long kRaster = 2;
-constexpr long kVector = 4;
-constexpr long kGnm = 8;
-constexpr long kMultidimRaster = 16;
+// GDAL's open-flag bits by their names in the binding's constants module
+// (already imported with the binding).
+struct OpenFlags {
+  long update, raster, vector, gnm, multidim_raster;
+};
 
-long kind_flags(py::handle self) {
-  if (pyrt::equals(attr(self, PYRT_NAME("category")), PYRT_NAME("Raster"))) {
-    return kRaster | kGnm | kMultidimRaster;
+long flag_value(py::handle constants, py::handle name) {
+  const long value = PyLong_AsLong(pyrt::get_attr(constants, name).ptr());
+  if (value == -1 && PyErr_Occurred()) pyrt::throw_current();
+  return value;
+}
+
+OpenFlags open_flags() {
+  py::object constants = pyrt::steal_or_throw(PyImport_ImportModule("osgeo.gdalconst"));
+  return {flag_value(constants, PYRT_NAME("OF_UPDATE")),
+          flag_value(constants, PYRT_NAME("OF_RASTER")),
+          flag_value(constants, PYRT_NAME("OF_VECTOR")), flag_value(constants, PYRT_NAME("OF_GNM")),
+          flag_value(constants, PYRT_NAME("OF_MULTIDIM_RASTER"))};
+}
+
+long kind_flags(py::handle self, const OpenFlags& of) {
+  if (pyrt::equals(pyrt::get_attr(self, PYRT_NAME("category")), PYRT_NAME("Raster"))) {
+    return of.raster | of.gnm | of.multidim_raster;
   }
-  if (pyrt::equals(attr(self, PYRT_NAME("category")), PYRT_NAME("Vector"))) return kVector;
+  if (pyrt::equals(pyrt::get_attr(self, PYRT_NAME("category")), PYRT_NAME("Vector"))) {
+    return of.vector;
+  }
   // Both kinds or neither: let GDAL accept any.
   return 0;
 }
@@ -49,13 +64,14 @@ constexpr const char* kOpenDoc = R"(
 
 py::object driver_open(const Call& call) {
   py::handle self = call.arg(kSelf);
-  py::object open_options = attr(self, PYRT_NAME("open_options"));
-  long flags = kind_flags(self);
+  py::object open_options = pyrt::get_attr(self, PYRT_NAME("open_options"));
+  const OpenFlags of = open_flags();
+  long flags = kind_flags(self, of);
   // Drivers that can create are opened for update.
-  if (pyrt::truthy(attr(self, PYRT_NAME("creatable")))) flags |= kUpdate;
+  if (pyrt::truthy(pyrt::get_attr(self, PYRT_NAME("creatable")))) flags |= of.update;
   py::object open_file = pyrt::import_from_sibling(call.globals(), "geodatabase", {"open_file"})[0];
   py::list allowed;
-  allowed.append(attr(self, PYRT_NAME("name")));
+  allowed.append(pyrt::get_attr(self, PYRT_NAME("name")));
   return pyrt::call(open_file, {call.arg(kInSrc), py::int_(flags), allowed, open_options,
                                 call.arg(kSiblingFiles)});
 }

@@ -37,16 +37,16 @@ CreationSource creation_source(const Call& call, py::handle self, py::handle ras
   py::handle raster_item = PYRT_NAME("DMD_CREATIONOPTIONLIST");
   py::handle vector_item = PYRT_NAME("DS_LAYER_CREATIONOPTIONLIST");
   if (raster.is_none()) {
-    if (pyrt::truthy(attr(self, PYRT_NAME("is_raster")))) {
+    if (pyrt::truthy(pyrt::get_attr(self, PYRT_NAME("is_raster")))) {
       return {raster_item, configured_defaults(call, PYRT_NAME("RasterConfig"))};
     }
     return {vector_item, configured_defaults(call, PYRT_NAME("VectorConfig"))};
   }
   if (pyrt::truthy(raster)) {
-    if (pyrt::truthy(attr(self, PYRT_NAME("is_raster")))) {
+    if (pyrt::truthy(pyrt::get_attr(self, PYRT_NAME("is_raster")))) {
       return {raster_item, configured_defaults(call, PYRT_NAME("RasterConfig"))};
     }
-  } else if (pyrt::truthy(attr(self, PYRT_NAME("is_vector")))) {
+  } else if (pyrt::truthy(pyrt::get_attr(self, PYRT_NAME("is_vector")))) {
     return {vector_item, configured_defaults(call, PYRT_NAME("VectorConfig"))};
   }
   return {raster_item, py::dict()};
@@ -74,8 +74,8 @@ py::object chosen_values(py::handle info) {
 // `self._set_opts_(info, **kwargs)`: the keywords arrive as a copy.
 py::object set_options_on(const Call& call, py::handle info_property) {
   py::handle self = call.arg(0);
-  py::object info = attr(self, info_property);
-  py::object setter = attr(self, PYRT_NAME("_set_opts_"));
+  py::object info = pyrt::get_attr(self, info_property);
+  py::object setter = pyrt::get_attr(self, PYRT_NAME("_set_opts_"));
   py::object args = py::make_tuple(info);
   return pyrt::steal_or_throw(PyObject_Call(setter.ptr(), args.ptr(), call.kwargs().ptr()));
 }
@@ -104,13 +104,14 @@ py::object read_xml_to_dict(const Call& call) {
 
 py::object set_creation_options_info(const Call& call) {
   py::handle self = call.arg(0);
-  py::object cached = attr(self, PYRT_NAME("_creation_opts"));
+  py::object cached = pyrt::get_attr(self, PYRT_NAME("_creation_opts"));
   if (pyrt::truthy(cached)) return cached;
   CreationSource source = creation_source(call, self, call.arg(1));
   py::object options = parse_option_list(call, self, source.item);
   set_attr(self, PYRT_NAME("_creation_opts"), options);
   if (!pyrt::truthy(source.defaults)) return options;
-  py::object driver_defaults = get_or_empty(source.defaults, attr(self, PYRT_NAME("name")));
+  py::object driver_defaults =
+      get_or_empty(source.defaults, pyrt::get_attr(self, PYRT_NAME("name")));
   // Defaults for options the driver does not list are skipped.
   for_each(pyrt::call_method(driver_defaults, PYRT_NAME("items"), {}), [&](py::handle pair) {
     auto [name, value] = pyrt::unpack_pair_not_enough_values(pair);
@@ -123,7 +124,7 @@ py::object set_creation_options_info(const Call& call) {
 // defaults only, and an open option of the same name means something else.
 py::object set_open_options_info(const Call& call) {
   py::handle self = call.arg(0);
-  py::object cached = attr(self, PYRT_NAME("_open_opts"));
+  py::object cached = pyrt::get_attr(self, PYRT_NAME("_open_opts"));
   if (pyrt::truthy(cached)) return cached;
   py::object options = parse_option_list(call, self, PYRT_NAME("DMD_OPENOPTIONLIST"));
   set_attr(self, PYRT_NAME("_open_opts"), options);
@@ -153,11 +154,11 @@ py::object set_opts(const Call& call) {
 }
 
 py::object creation_options(const Call& call) {
-  return chosen_values(attr(call.arg(0), PYRT_NAME("creation_options_info")));
+  return chosen_values(pyrt::get_attr(call.arg(0), PYRT_NAME("creation_options_info")));
 }
 
 py::object open_options(const Call& call) {
-  return chosen_values(attr(call.arg(0), PYRT_NAME("open_options_info")));
+  return chosen_values(pyrt::get_attr(call.arg(0), PYRT_NAME("open_options_info")));
 }
 
 py::object creation_options_info(const Call& call) {

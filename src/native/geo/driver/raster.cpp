@@ -17,7 +17,7 @@ py::object raster_init(const Call& call) {
   py::handle name = call.arg(1);
   py::object parent = pyrt::call(builtins().super, {call.class_cell(), self});
   pyrt::call_method(parent, PYRT_NAME("__init__"), {name});
-  if (!pyrt::truthy(attr(self, PYRT_NAME("is_raster")))) {
+  if (!pyrt::truthy(pyrt::get_attr(self, PYRT_NAME("is_raster")))) {
     pyrt::raise_package_error(call, PYRT_NAME("FormatError"),
                               {quoted_message(name, " is not a raster driver!")});
   }
@@ -27,11 +27,11 @@ py::object raster_init(const Call& call) {
 // GDAL takes columns, rows, bands: the reverse of the parameter order.
 py::object raster_create_dataset(const Call& call) {
   py::handle self = call.arg(kSelf);
-  py::object options = attr(self, PYRT_NAME("creation_options"));
+  py::object options = pyrt::get_attr(self, PYRT_NAME("creation_options"));
   py::object out_dst = py::reinterpret_borrow<py::object>(call.arg(kOutDst));
   if (out_dst.is_none()) {
     py::object temp_path = call.global(PYRT_NAME("mem_temp_path"));
-    out_dst = pyrt::call(temp_path, {attr(self, PYRT_NAME("extension"))});
+    out_dst = pyrt::call(temp_path, {pyrt::get_attr(self, PYRT_NAME("extension"))});
   }
   py::object dtypes = call.global(PYRT_NAME("dtypes"));
   py::object code =
@@ -39,7 +39,7 @@ py::object raster_create_dataset(const Call& call) {
   py::object call_gdal_fun = call.global(PYRT_NAME("call_gdal_fun"));
   py::object create = pyrt::get_attr(gdal(call), PYRT_NAME("Driver_Create"));
   return pyrt::call(call_gdal_fun,
-                    {create, attr(self, PYRT_NAME("_driver")), out_dst, call.arg(kXSize),
+                    {create, pyrt::get_attr(self, PYRT_NAME("_driver")), out_dst, call.arg(kXSize),
                      call.arg(kYSize), call.arg(kBands), code, options});
 }
 
@@ -64,7 +64,7 @@ py::object raster_category(const Call&) {
 }
 
 py::object compress_modes(const Call& call) {
-  py::object info = attr(call.arg(kSelf), PYRT_NAME("creation_options_info"));
+  py::object info = pyrt::get_attr(call.arg(kSelf), PYRT_NAME("creation_options_info"));
   py::object compress =
       pyrt::call_method(info, PYRT_NAME("get"), {PYRT_NAME("COMPRESS"), py::dict()});
   return pyrt::call_method(compress, PYRT_NAME("get"), {PYRT_NAME("value"), py::list()});
@@ -88,8 +88,8 @@ py::object sub_datasets(const Call& call) {
 
 py::object raster_transformable(const Call& call) {
   py::handle self = call.arg(kSelf);
-  py::object copy = attr(self, PYRT_NAME("copyable"));
-  py::object create = attr(self, PYRT_NAME("creatable"));
+  py::object copy = pyrt::get_attr(self, PYRT_NAME("copyable"));
+  py::object create = pyrt::get_attr(self, PYRT_NAME("creatable"));
   return pyrt::steal_or_throw(PyNumber_Or(copy.ptr(), create.ptr()));
 }
 

@@ -1,12 +1,11 @@
 // DriveStatistics: the driver list is built once from the registry; lookups
 // and filters read the Driver properties afresh on every access.
-#include "geo/driver/gdal_direct.hpp"
 #include "geo/driver/members.hpp"
 
 namespace orv::geo {
 namespace {
 
-py::object drivers_of(py::handle self) { return attr(self, PYRT_NAME("_drivers")); }
+py::object drivers_of(py::handle self) { return pyrt::get_attr(self, PYRT_NAME("_drivers")); }
 
 // The drivers of the snapshot for which `keep` holds, as a new list.
 template <class Keep>
@@ -20,14 +19,12 @@ py::object drivers_where(py::handle self, Keep&& keep) {
 }
 
 bool has_flag(py::handle driver, py::handle property) {
-  return pyrt::truthy(attr(driver, property));
+  return pyrt::truthy(pyrt::get_attr(driver, property));
 }
 
 // "Raster" (or "Vector") is in driver.category.
 bool category_names(py::handle driver, bool raster) {
-  // The base category is made of the two flags: ask the flag, skip the text.
-  if (const std::optional<bool> names = base_category_names(driver, raster)) return *names;
-  py::object category = attr(driver, PYRT_NAME("category"));
+  py::object category = pyrt::get_attr(driver, PYRT_NAME("category"));
   const int found = PySequence_Contains(category.ptr(),
                                         (raster ? PYRT_NAME("Raster") : PYRT_NAME("Vector")).ptr());
   if (found < 0) pyrt::throw_current();
@@ -37,20 +34,10 @@ bool category_names(py::handle driver, bool raster) {
 py::object statistics_init(const Call& call) {
   py::handle self = call.arg(0);
   set_attr(self, PYRT_NAME("_drivers"), py::list());
-  py::object binding = gdal(call);
-  py::object counter = pyrt::get_attr(binding, PYRT_NAME("GetDriverCount"));
-  py::object count = direct::driver_count(binding, counter);
-  if (!count) count = pyrt::call(counter, {});
+  py::object count = pyrt::call(pyrt::get_attr(gdal(call), PYRT_NAME("GetDriverCount")), {});
   pyrt::for_each(pyrt::call(builtins().range, {count}), [&](const py::object& index) {
-    py::object driver = pyrt::make_instance(call.global(PYRT_NAME("Driver")), {index});
-    // The attribute is read again for each append; a plain list appends
-    // without a method lookup.
-    py::object drivers = drivers_of(self);
-    if (PyList_CheckExact(drivers.ptr())) {
-      if (PyList_Append(drivers.ptr(), driver.ptr()) < 0) pyrt::throw_current();
-    } else {
-      pyrt::call_method(drivers, PYRT_NAME("append"), {driver});
-    }
+    py::object driver = pyrt::call(call.global(PYRT_NAME("Driver")), {index});
+    pyrt::call_method(drivers_of(self), PYRT_NAME("append"), {driver});
     return false;
   });
   return py::none();
@@ -68,7 +55,7 @@ py::object statistics_getitem(const Call& call) {
   py::object wanted = pyrt::call_method(text, PYRT_NAME("lower"), {});
   py::object found;
   pyrt::for_each(drivers_of(self), [&](const py::object& driver) {
-    py::object name = attr(driver, PYRT_NAME("name"));
+    py::object name = pyrt::get_attr(driver, PYRT_NAME("name"));
     if (!pyrt::equals(pyrt::call_method(name, PYRT_NAME("lower"), {}), wanted)) return false;
     found = driver;
     return true;

@@ -11,7 +11,7 @@ py::object vector_init(const Call& call) {
   py::handle name = call.arg(1);
   py::object parent = pyrt::call(builtins().super, {call.class_cell(), self});
   pyrt::call_method(parent, PYRT_NAME("__init__"), {name});
-  if (!pyrt::truthy(attr(self, PYRT_NAME("is_vector")))) {
+  if (!pyrt::truthy(pyrt::get_attr(self, PYRT_NAME("is_vector")))) {
     pyrt::raise_package_error(call, PYRT_NAME("FormatError"),
                               {quoted_message(name, " is not a vector driver!")});
   }
@@ -26,13 +26,13 @@ py::object vector_create_dataset(const Call& call) {
   py::object out_dst = py::reinterpret_borrow<py::object>(call.arg(1));
   if (out_dst.is_none()) {
     py::object temp_path = call.global(PYRT_NAME("mem_temp_path"));
-    out_dst = pyrt::call(temp_path, {attr(self, PYRT_NAME("extension"))});
+    out_dst = pyrt::call(temp_path, {pyrt::get_attr(self, PYRT_NAME("extension"))});
   }
   py::object call_gdal_fun = call.global(PYRT_NAME("call_gdal_fun"));
   py::object create = pyrt::get_attr(gdal(call), PYRT_NAME("Driver_Create"));
   py::int_ zero(0);
-  return pyrt::call(call_gdal_fun, {create, attr(self, PYRT_NAME("_driver")), out_dst, zero, zero,
-                                    zero, zero, options});
+  return pyrt::call(call_gdal_fun, {create, pyrt::get_attr(self, PYRT_NAME("_driver")), out_dst,
+                                    zero, zero, zero, zero, options});
 }
 
 py::object vector_category(const Call&) {
@@ -67,7 +67,7 @@ py::object sql_dialects(const Call& call) {
 }
 
 py::object vector_transformable(const Call& call) {
-  return attr(call.arg(0), PYRT_NAME("creatable"));
+  return pyrt::get_attr(call.arg(0), PYRT_NAME("creatable"));
 }
 
 py::object shapefile_default() { return py::make_tuple(py::str("ESRI Shapefile")); }
