@@ -71,7 +71,7 @@ class Variogram:
             else f", azimuth {self.direction:g} +/- {self.tolerance:g} degrees"
         )
         return (
-            f"<Variogram: {len(self)} classes{reach}, {int(self.pairs.sum()):,} pairs of "
+            f"<Variogram: {len(self)} class{'es' if len(self) != 1 else ''}{reach}, {int(self.pairs.sum()):,} pairs of "
             f"{self.points.shape[0]} points, {self.estimator}{direction}>"
         )
 

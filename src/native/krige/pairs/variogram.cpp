@@ -55,7 +55,7 @@ Part part_argument(py::handle index, py::handle count) {
 // 0 for the default thread count.
 unsigned thread_argument(py::handle threads) {
   const std::size_t count = size_argument(threads, "threads");
-  return count > 4096 ? 4096u : static_cast<unsigned>(count);
+  return count > 256 ? 256u : static_cast<unsigned>(count);
 }
 
 py::object spatial_order_of(const Call& call) {
