@@ -70,8 +70,9 @@ class Variogram:
             if self.direction is None
             else f", azimuth {self.direction:g} +/- {self.tolerance:g} degrees"
         )
+        classes = f"{len(self)} class" + ("" if len(self) == 1 else "es")
         return (
-            f"<Variogram: {len(self)} class{'es' if len(self) != 1 else ''}{reach}, {int(self.pairs.sum()):,} pairs of "
+            f"<Variogram: {classes}{reach}, {int(self.pairs.sum()):,} pairs of "
             f"{self.points.shape[0]} points, {self.estimator}{direction}>"
         )
 

@@ -234,11 +234,12 @@ def run_local(points, values, n_lags, gtype, *, progress=None, block_size=None):
     """The semivariogram by blocks in this process: (lags, semivariance, counts, edges).
 
     Same result, bit for bit, and same errors as ``core.init_variogram_model`` (values that are
-    not a numeric array with one value per point are handed to the core itself; ``counts`` is
-    then None, as are the edges). ``counts`` holds the pair count of each kept class. ``progress(done, total)`` is
-    called after each block pair of either round with the pair visits done so far and the total
-    of both rounds (each round visits every pair once, so total = n * (n - 1)). Block pairs run
-    on a thread pool of the available cores (the kernels release the GIL).
+    not a numeric array with one value per point are handed to the core itself; ``counts`` and
+    ``edges`` are then None). ``counts`` holds the pair count of each kept class, ``edges`` all
+    the class edges. ``progress(done, total)`` is called after each block pair of either round
+    with the pair visits done so far and the total of both rounds (each round visits every pair
+    once, so total = n * (n - 1)). Block pairs run on a thread pool of the available cores (the
+    kernels release the GIL).
     """
     data = prepare(points, values, gtype)
     if data is None:
