@@ -5,6 +5,7 @@ from typing import Any, Literal, assert_type
 import numpy as np
 from numpy.typing import NDArray
 
+import orv
 from orv._algos.geo.driver import Driver, DriveStatistics, RasterDriver, VectorDriver
 from orv._algos.geo.geodatabase import GeoDatabase
 from orv._algos.spmis.krige import core
@@ -40,3 +41,8 @@ assert_type(semivariance, NDArray[np.float64])
 _model, _fun, nothing = core.init_variogram_parameters("Linear", None)
 assert_type(nothing, None)
 table: dict[str, list[str]] = core.DEFAULT_PARAMETERS
+
+experimental = orv.variogram(points, [0.0, 1.0, 3.0], n_lags=2)
+assert_type(experimental.pairs, NDArray[np.int64])
+fitted: orv.VariogramModel = experimental.fit("Linear", fixed={"Nugget": 0.0})
+assert_type(fitted.parameters, dict[str, float])
