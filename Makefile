@@ -23,13 +23,15 @@ test: install
 test-asan: setup
 	@scripts/test-asan.sh
 
-# GSTools is a peer the semivariogram benchmark compares with, installed for
-# the benchmark only (not a dependency of the package).
+# GSTools and pyogrio (with pyarrow) are peers the semivariogram and dataset
+# benchmarks compare with, installed for the benchmarks only (not dependencies
+# of the package).
 bench: install
-	@$(PY) -m pip install -q gstools gstools-core 2>&1 | grep -v "^WARNING: Location" || true
+	@$(PY) -m pip install -q gstools gstools-core pyogrio pyarrow 2>&1 | grep -v "^WARNING: Location" || true
 	$(PY) benchmarks/bench_krige.py
 	$(PY) benchmarks/bench_registry.py
 	$(PY) benchmarks/bench_distributed.py
+	$(PY) benchmarks/bench_dataset.py
 	$(PY) benchmarks/bench_variogram.py
 
 lint: install

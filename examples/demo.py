@@ -68,7 +68,7 @@ def create_and_open():
         tif_path = OUT / "demo.tif"
         tif_path.unlink(missing_ok=True)
         # Saved with the options the GeoTIFF was created with (DEFLATE, tiles).
-        with raster.save(tif_path) as saved:
+        with raster.save(tif_path, overwrite=True) as saved:
             width, height = saved.raster_size
             print(
                 f"saved to {tif_path.name}: {width} x {height} pixels, {saved.band_count} bands,"

@@ -1,6 +1,24 @@
-"""orv: geospatial analysis tools."""
+"""orv: geospatial analysis tools.
+
+Datasets: ``open``, ``create_raster``, ``create_vector``; GDAL's drivers: ``drivers``,
+``driver``. GDAL itself is loaded at the first call, keeping ``import orv`` quick.
+Geostatistics: ``variogram`` (a ``Variogram``, whose ``fit`` gives a ``VariogramModel``).
+"""
 
 from typing import TYPE_CHECKING
+
+from ._datasets import create_raster, create_vector, driver, drivers, open
+
+__all__ = [
+    "create_raster",
+    "create_vector",
+    "driver",
+    "drivers",
+    "open",
+    "variogram",
+    "Variogram",
+    "VariogramModel",
+]
 
 # --- Geostatistics (orv.geostat): variogram, Variogram, VariogramModel. Loaded on first use,
 # as it brings SciPy along, which commands such as `orv drivers` do not need.

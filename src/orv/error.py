@@ -129,3 +129,7 @@ class ParameterError(ORVError):
 
 class GDALError(ORVError, RuntimeError):
     """GDAL reported a failure; the message is GDAL's own."""
+
+
+class GDALWarning(RuntimeWarning):
+    """A warning GDAL reported during an operation of orv; the message is GDAL's own."""

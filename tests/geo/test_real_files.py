@@ -202,7 +202,7 @@ def test_read_write_georeferencing_and_save(tmp_path):
 @pytest.mark.parametrize(
     "call, exc",
     [
-        (lambda g: g.write(np.zeros((4, 5))), ValueError),
+        (lambda g: g.write(np.zeros((5, 4))), ValueError),
         (lambda g: g.write(np.zeros((1, 4))), ValueError),
     ]
     + [(lambda g: g.write(np.zeros((4, 5)), 2), IndexError), (lambda g: g.read(0), IndexError)]

@@ -42,6 +42,18 @@ _model, _fun, nothing = core.init_variogram_parameters("Linear", None)
 assert_type(nothing, None)
 table: dict[str, list[str]] = core.DEFAULT_PARAMETERS
 
+import orv  # noqa: E402  # the public layer, after the internal modules above
+
+grid = orv.create_raster(None, width=4, height=3, dtype="float64", nodata=-1.0)
+assert_type(grid, GeoDatabase)
+grid.write(np.ones((2, 2)), window=(1, 1, 2, 2))
+part: NDArray[Any] = grid.read(1, window=(0, 0, 2, 2), masked=True)
+no_value: tuple[float | int | None, ...] = grid.nodata
+assert grid.bounds is None and no_value == (-1.0,)
+survey = orv.create_vector(None)
+assert_type(survey.layer_count, int)
+assert_type(orv.driver("GTiff"), Driver)
+
 experimental = orv.variogram(points, [0.0, 1.0, 3.0], n_lags=2)
 assert_type(experimental.pairs, NDArray[np.int64])
 fitted: orv.VariogramModel = experimental.fit("Linear", fixed={"Nugget": 0.0})

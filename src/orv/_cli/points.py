@@ -18,8 +18,6 @@ from numpy.typing import NDArray
 from . import CliError
 
 CSV_SUFFIXES = (".csv", ".tsv", ".txt")
-# GDAL's open flag for vector datasets (GDAL_OF_VECTOR).
-_OF_VECTOR = 4
 # CSV cells that mean "no value" (compared in lower case, without surrounding blanks).
 MISSING_TEXTS = frozenset({"", "na", "n/a", "nan", "null", "none"})
 # The longest CSV field read (Python's default of 128 KiB refuses longer ones outright).
@@ -29,8 +27,8 @@ FALLBACK_ENCODING = "latin-1"
 
 
 class Table(NamedTuple):
-    """Coordinates (n, 2) and values (n,), NaN where missing; the layer's CRS (an
-    ``osr.SpatialReference``) or None; notes for the user (such as an encoding fallback)."""
+    """Coordinates (n, 2) and values (n,), NaN where missing; the layer's CRS (WKT) or None;
+    notes for the user (such as an encoding fallback)."""
 
     points: NDArray[np.float64]
     values: NDArray[np.float64]
@@ -135,66 +133,43 @@ def read_csv(path: str, x: str, y: str, value: str, encoding: str | None = None)
 
 
 def read_vector(path: str, x: str | None, y: str | None, value: str, layer: str | None) -> Table:
-    """Features of a vector file: coordinates from point geometries, or from two fields.
-
-    GDAL's complaints while reading (a broken file in a folder of shapefiles, say) are not
-    printed: they join the error message, or the notes of a table read in spite of them.
-    """
-    from osgeo import gdal
-
-    complaints: list[str] = []
-    gdal.PushErrorHandler(lambda level, number, text: complaints.append(f"GDAL: {text}"))
-    try:
-        return _read_layer(path, x, y, value, layer, complaints)
-    except CliError as exc:
-        if not complaints:
-            raise
-        raise CliError(f"{exc} ({'; '.join(complaints)})") from None
-    finally:
-        gdal.PopErrorHandler()
-
-
-def _read_layer(
-    path: str, x: str | None, y: str | None, value: str, layer: str | None, notes: list[str]
-) -> Table:
-    from osgeo import ogr
-
-    from .._algos.geo.geodatabase import open_file
+    """Features of a vector file (or folder): coordinates from point geometries, or from two
+    fields. The layer's CRS comes along when the coordinates are its geometries'."""
+    from .. import open as open_dataset
     from ..error import GDALError
 
     try:
-        database = open_file(path, _OF_VECTOR)
+        database = open_dataset(path, kind="vector")
     except GDALError as exc:
         kind = "a folder, not vector data" if os.path.isdir(path) else "not a vector file"
         raise CliError(f"{path}: {kind} GDAL can open ({exc})") from None
     with database:
-        dataset = database.dataset
-        source = dataset.GetLayer(0) if layer is None else dataset.GetLayerByName(layer)
-        if source is None:
-            raise CliError(f"{path}: no layer {layer!r}" if layer else f"{path}: no layer")
-        definition = source.GetLayerDefn()
-        fields = [definition.GetFieldDefn(i).GetName() for i in range(definition.GetFieldCount())]
+        try:
+            source = database.layer(0 if layer is None else layer)
+        except (KeyError, IndexError):
+            raise CliError(
+                f"{path}: no layer {layer!r}" if layer else f"{path}: no layer"
+            ) from None
+        fields = list(source.schema)
         value_field = _column(value, fields, path)
-        xy_fields = (
-            None if x is None else (_column(x, fields, path), _column(y or "", fields, path))
-        )
-        rows = []
-        for feature in source:
-            where = f"feature {feature.GetFID()}"
-            if xy_fields is None:
-                geometry = feature.GetGeometryRef()
-                if geometry is None or geometry.IsEmpty():
-                    px = py = math.nan
-                elif ogr.GT_Flatten(geometry.GetGeometryType()) != ogr.wkbPoint:
-                    raise CliError(f"{path}: {where} has no point geometry; give --x and --y")
-                else:
-                    px, py = float(geometry.GetX()), float(geometry.GetY())
-            else:
-                px, py = (_number(feature.GetField(f), f, where) for f in xy_fields)
-            rows.append((px, py, _number(feature.GetField(value_field), value, where)))
-        crs = source.GetSpatialRef() if xy_fields is None else None
-        crs = crs.Clone() if crs is not None else None
-    return _as_table(rows, crs, notes)
+        xy_fields = [] if x is None else [_column(x, fields, path), _column(y or "", fields, path)]
+        arrays = source.read([value_field, *xy_fields])
+        crs = None if xy_fields else source.crs
+    if xy_fields:
+        coordinates = [_numbers(arrays[name], name, arrays.fid) for name in xy_fields]
+    elif arrays.x is None or arrays.y is None:
+        raise CliError(f"{path}: the layer has no point geometries; give --x and --y")
+    else:
+        # A feature without a point has NaN coordinates: left out and counted.
+        coordinates = [arrays.x.tolist(), arrays.y.tolist()]
+    values = _numbers(arrays[value_field], value, arrays.fid)
+    return _as_table(list(zip(*coordinates, values, strict=True)), crs, [])
+
+
+def _numbers(column: np.ma.MaskedArray, name: str, fids: NDArray[np.int64]) -> list[float]:
+    """A field's values as floats, each checked as _number checks a CSV cell (NULL: NaN)."""
+    items = column.tolist()  # masked (NULL) items become None
+    return [_number(item, name, f"feature {fid}") for item, fid in zip(items, fids, strict=True)]
 
 
 def read_points(

@@ -2,6 +2,7 @@
 
 import enum
 import operator
+from typing import Any
 
 import numpy as np
 
@@ -88,3 +89,26 @@ def get_raster_dtype_code(dtype):
     if not member:
         raise FormatError(_NOT_A_TYPE, errors=dtype, all_sels=[m.name for m in _CREATABLE.values()])
     return int(member)
+
+
+# numpy types GDAL's array I/O does not take, and the type their values are written as.
+_WIDENED: dict[np.dtype[Any], np.dtype[Any]] = {
+    np.dtype(np.int8): np.dtype(np.int16),
+    np.dtype(np.float16): np.dtype(np.float32),
+}
+
+
+def array_dtype(dtype: np.dtype[Any]) -> np.dtype[Any]:
+    """The native-order numpy dtype in which values of ``dtype`` reach GDAL's array I/O.
+
+    bool is written as uint8, int8 as int16 and float16 as float32; any other type without
+    a GDAL counterpart (str, object, datetime, ...) raises TypeError.
+    """
+    native = dtype.newbyteorder("=")
+    if native == np.dtype(np.bool_):
+        return np.dtype(np.uint8)
+    if native in _WIDENED:
+        return _WIDENED[native]
+    if native in _NUMPY_TYPES:
+        return np.dtype(native)
+    raise TypeError(f"raster values must be numbers, not an array of {dtype}")

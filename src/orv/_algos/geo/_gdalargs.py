@@ -108,3 +108,11 @@ def option_strings(options: object, what: str = "options") -> list[str]:
             text = value if isinstance(value, str) else str(value)
         result.append(c_string(f"{name}={text}", f"{what}[{name!r}]"))
     return result
+
+
+def option_list(options: object, what: str = "options") -> list[str]:
+    """GDAL's "NAME=VALUE" list for options given as None, a {name: value} mapping (see
+    option_strings) or an iterable of "NAME=VALUE" str; the one normaliser of options."""
+    if options is None or isinstance(options, Mapping):
+        return option_strings(options, what)
+    return str_list(options, what)

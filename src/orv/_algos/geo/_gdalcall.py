@@ -1,24 +1,15 @@
 """Call a function of GDAL's binding and turn a GDAL failure into an exception."""
 
 import functools
-import warnings
 import weakref
 from collections.abc import Callable, Mapping
 from typing import Any
 
 from osgeo import _gdal, gdal
 
-from ...error import GDALError
-from ._gdalargs import integer, option_strings, path_string, plain_scalar, str_list
+from ._gdalargs import integer, option_list, path_string, plain_scalar, str_list
+from ._gdalerrors import GDALMessages
 from ._mempath import discard_mem_temp_path, is_mem_temp_path
-
-_FAILURE = (gdal.CE_Failure, gdal.CE_Fatal)
-
-
-def _options(value, what):
-    if value is None or isinstance(value, Mapping):
-        return option_strings(value, what)
-    return str_list(value, what)
 
 
 def _keep(value, what):
@@ -36,20 +27,20 @@ _PARAMETERS = {
         ("row count", integer),
         ("band count", integer),
         ("data type code", integer),
-        ("creation options", _options),
+        ("creation options", option_list),
     ),
     _gdal.Driver_CreateCopy: (
         ("driver", _keep),
         ("path", path_string),
         ("source dataset", _keep),
         ("strict", integer),
-        ("creation options", _options),
+        ("creation options", option_list),
     ),
     _gdal.OpenEx: (
         ("path", path_string),
         ("open flags", integer),
         ("allowed drivers", str_list),
-        ("open options", _options),
+        ("open options", option_list),
         ("sibling files", functools.partial(str_list, paths=True)),
     ),
 }
@@ -87,29 +78,10 @@ def _binding_args(fun, args):
             what, convert = parameters[index]
             converted.append(convert(arg, f"{name}: {what}"))
         elif isinstance(arg, Mapping):
-            converted.append(option_strings(arg))
+            converted.append(option_list(arg))
         else:
             converted.append(plain_scalar(arg))
     return tuple(converted)
-
-
-class _ErrorCollector:
-    """Collect GDAL's messages during one call instead of printing them."""
-
-    def __init__(self):
-        self.messages = []
-
-    def __call__(self, err_class, err_no, message):
-        if err_class >= gdal.CE_Warning:
-            self.messages.append((err_class, message))
-
-    def __enter__(self):
-        _gdal.ErrorReset()
-        gdal.PushErrorHandler(self)
-        return self
-
-    def __exit__(self, *exc_info):
-        gdal.PopErrorHandler()
 
 
 def call_gdal_fun(fun: Callable[..., Any], *args: object) -> Any:
@@ -120,10 +92,11 @@ def call_gdal_fun(fun: Callable[..., Any], *args: object) -> Any:
     and converted by its meaning (os.PathLike paths to str, numpy integers to int, bools and
     floats refused with TypeError, option mappings to GDAL's "NAME=VALUE" list); for any
     other function mappings become option lists, numpy integers int and paths str.
-    A call fails when it returns None or leaves a CE_Failure/CE_Fatal error behind; the
-    exception carries GDAL's messages and a partial result is dropped, together with the files
-    of a fresh temporary path it wrote. GDAL warnings of a successful call become Python
-    warnings. GDAL's own exception mode is left as the user set it.
+    A call fails when it returns None or GDAL reports a CE_Failure/CE_Fatal during it; the
+    exception carries GDAL's messages (decoded leniently) and a partial result is dropped,
+    together with the files of a fresh temporary path it wrote. GDAL warnings of a successful
+    call become Python warnings (GDALWarning). GDAL's own exception mode is left as the user
+    set it.
     """
     fresh_temp_paths = [
         arg
@@ -132,17 +105,17 @@ def call_gdal_fun(fun: Callable[..., Any], *args: object) -> Any:
     ]
     try:
         args = _binding_args(fun, args)
-        with _ErrorCollector() as collector:
+        with GDALMessages(getattr(fun, "__name__", "GDAL call")) as messages:
             result = fun(*args)
-        if result is None or _gdal.GetLastErrorType() in _FAILURE:
+        failure = messages.error("no result and no message from GDAL" if result is None else None)
+        if failure is not None:
             result = None  # a half-made dataset is closed here, before its files go
-            raise GDALError(_failure_message(fun, collector.messages))
+            raise failure
     except BaseException:
         for path in fresh_temp_paths:
             discard_mem_temp_path(path)
         raise
-    for _, message in collector.messages:
-        warnings.warn(f"GDAL: {message}", RuntimeWarning, stacklevel=2)
+    messages.emit()
     options_at = _lookup(_CREATION_OPTIONS_AT, fun)
     if options_at is not None:
         options = args[options_at] if len(args) > options_at else []
@@ -156,13 +129,3 @@ def _remember_creation(dataset, driver, options):
         _creation_records[dataset] = (name, list(options))
     except TypeError:  # a handle or dataset the binding or weakref cannot take: nothing to keep
         pass
-
-
-def _failure_message(fun, messages):
-    name = getattr(fun, "__name__", "GDAL call")
-    texts = list(dict.fromkeys(text for level, text in messages if level in _FAILURE))
-    if not texts:
-        texts = [_gdal.GetLastErrorMsg() or "no result and no message from GDAL"]
-    if len(texts) > 5:
-        texts = texts[:5] + [f"... ({len(texts) - 5} more)"]
-    return f"{name} failed: " + "; ".join(texts)

@@ -9,18 +9,9 @@ does the operating system for a file without write permission. Nothing is writte
 
 import os
 
-from osgeo import _gdal, gdal
+from osgeo import gdal
 
-
-class _Quiet:
-    """Keep GDAL's messages of a probe away from the user and from the next call."""
-
-    def __enter__(self) -> None:
-        gdal.PushErrorHandler("CPLQuietErrorHandler")
-
-    def __exit__(self, *exc_info: object) -> None:
-        gdal.PopErrorHandler()
-        _gdal.ErrorReset()
+from ._gdalerrors import quiet
 
 
 def source_writable(path: str) -> bool | None:
@@ -30,7 +21,7 @@ def source_writable(path: str) -> bool | None:
     opening them can tell. A directory (a folder of shapefiles, a zip opened as a folder) is
     writable when it is and every file directly in it is.
     """
-    with _Quiet():
+    with quiet():
         stat = gdal.VSIStatL(path)
         if stat is None:
             return None

@@ -9,18 +9,27 @@ from typing import Any, Protocol
 
 import numpy as np
 import numpy.typing as npt
-from osgeo import _gdal, gdal, osr
+from osgeo import gdal, osr
 
-from ...error import FormatError, GDALError
-from ._gdalargs import integer, option_strings, path_string, str_list
-from ._gdalcall import call_gdal_fun, creation_record
+from ...error import FormatError
+from ._bandio import checked_window, get_nodata, nodata_setter, read_band, write_band
+from ._copy import copy_raster, copy_vector, exists, remove_existing
+from ._driverpick import by_name, for_extension, has
+from ._gdalargs import integer, option_list, path_string, str_list
+from ._gdalcall import creation_record
+from ._gdalerrors import captured, checked, gdal_errors
 from ._layer import Layer
 from ._mempath import claim_mem_temp_path, release_mem_temp_path
-from ._writable import source_writable
+from ._opener import open_dataset
+from ._optioncheck import CREATION, LAYER_CREATION, checked_options
 
 __all__ = ["GeoDatabase", "Layer", "open_file"]
 
 PathArg = str | os.PathLike[str]
+type Number = float | int
+
+# Capabilities by which a driver can write a raster copy.
+_RASTER_WRITES = ("DCAP_CREATE", "DCAP_CREATECOPY")
 
 
 class _NamedDriver(Protocol):
@@ -30,20 +39,15 @@ class _NamedDriver(Protocol):
 
 def _release(holder: list[gdal.Dataset], path: str, claimed: bool) -> None:
     """Close the wrapped dataset, then remove the temporary files it lived in."""
-    if holder:
-        dataset = holder.pop()
-        dataset.FlushCache()
-        del dataset  # the wrapper's reference was the last one unless the caller kept one
-    if claimed:
-        release_mem_temp_path(path)
-
-
-def _checked(fun: Any, *args: Any) -> Any:
-    """call_gdal_fun for a method that reports failure by a non-zero error code as well."""
-    code = call_gdal_fun(fun, *args)
-    if isinstance(code, int) and not isinstance(code, bool) and code != 0:
-        raise GDALError(f"{getattr(fun, '__name__', 'GDAL call')} failed with error code {code}")
-    return code
+    try:
+        if holder:
+            with captured(f"closing {path!r}"):
+                dataset = holder.pop()
+                dataset.FlushCache()
+                del dataset  # the wrapper's reference was the last one unless the caller kept one
+    finally:
+        if claimed:
+            release_mem_temp_path(path)
 
 
 class GeoDatabase:
@@ -54,6 +58,9 @@ class GeoDatabase:
     path from ``mem_temp_path`` has its /vsimem files removed once the last wrapper of that
     path is closed. Members other than ``path``, ``closed``, ``writable`` and ``close`` raise
     ValueError after closing.
+
+    Every member runs with GDAL's messages captured: a failure raises GDALError with GDAL's
+    text, a warning becomes a GDALWarning.
 
     ``writable`` is what the opener decided (``open_file`` passes it); when it is not given,
     a dataset created through ``call_gdal_fun`` (``create``, ``save``) counts as writable and
@@ -71,6 +78,7 @@ class GeoDatabase:
         self._finalizer = weakref.finalize(self, _release, self._holder, self._path, claimed)
 
     def close(self) -> None:
+        """Flush and release the dataset; GDALError if GDAL fails to write it out."""
         self._finalizer()
 
     def __enter__(self) -> "GeoDatabase":
@@ -99,7 +107,8 @@ class GeoDatabase:
 
         Objects taken from it (bands, layers) do not keep the dataset alive: using them after
         the wrapper was closed or collected reads freed memory and can crash the process.
-        Use ``layer()`` for layers, which does keep it alive.
+        Use ``layer()`` for layers, which does keep it alive. Calls made on it directly are
+        not captured: GDAL prints their messages.
         """
         if not self._holder:
             raise ValueError("I/O operation on a closed GeoDatabase")
@@ -124,10 +133,12 @@ class GeoDatabase:
         return int(self.dataset.GetLayerCount())
 
     @property
+    @gdal_errors
     def file_list(self) -> list[str]:
         """Files making up the dataset (may be empty for in-memory drivers)."""
         return list(self.dataset.GetFileList() or [])
 
+    @gdal_errors
     def metadata(self, domain: str = "") -> dict[str, str]:
         """Metadata items of ``domain`` as a new dict."""
         return dict(self.dataset.GetMetadata_Dict(domain) or {})
@@ -140,6 +151,7 @@ class GeoDatabase:
     # --- georeferencing -------------------------------------------------------------------
 
     @property
+    @gdal_errors
     def geotransform(self) -> tuple[float, float, float, float, float, float] | None:
         """GDAL's six affine coefficients, or None when the dataset has none; settable."""
         transform = self.dataset.GetGeoTransform(can_return_null=True)
@@ -154,68 +166,121 @@ class GeoDatabase:
         coefficients = [float(v) for v in value]
         if len(coefficients) != 6:
             raise ValueError(f"a geotransform has 6 coefficients, not {len(coefficients)}")
-        _checked(ds.SetGeoTransform, coefficients)
+        checked(ds.SetGeoTransform, coefficients)
 
     @property
+    @gdal_errors
+    def bounds(self) -> tuple[float, float, float, float] | None:
+        """(xmin, ymin, xmax, ymax) of the raster, from its geotransform; without bands, of
+        all layers' geometries. None when there is neither."""
+        if not self.band_count:
+            boxes = [box for i in range(self.layer_count) if (box := self.layer(i).bounds)]
+            if not boxes:
+                return None
+            xmins, ymins, xmaxs, ymaxs = zip(*boxes, strict=True)
+            return min(xmins), min(ymins), max(xmaxs), max(ymaxs)
+        transform = self.geotransform
+        if transform is None:
+            return None
+        x0, dx, rx, y0, ry, dy = transform
+        columns, rows = self.raster_size
+        xs = [x0 + dx * c + rx * r for c in (0, columns) for r in (0, rows)]
+        ys = [y0 + ry * c + dy * r for c in (0, columns) for r in (0, rows)]
+        return min(xs), min(ys), max(xs), max(ys)
+
+    @property
+    @gdal_errors
     def crs(self) -> str | None:
         """Coordinate reference system of the raster as WKT, or None; settable.
 
         Set it with WKT, "EPSG:n" (or anything else GDAL reads as a user's CRS text) or an
-        int EPSG code. Vector layers carry their own: ``layer(i).GetSpatialRef()``.
+        int EPSG code. Vector layers carry their own: ``layer(i).crs``.
         """
         return self.dataset.GetProjectionRef() or None
 
     @crs.setter
     def crs(self, value: str | int) -> None:
         ds = self._writable_dataset()
-        srs = osr.SpatialReference()
-        if isinstance(value, str):
-            _checked(srs.SetFromUserInput, value)
-        elif isinstance(value, bool) or not hasattr(type(value), "__index__"):
-            raise TypeError(f"crs must be WKT, 'EPSG:n' or an int code, not {type(value).__name__}")
-        else:
-            _checked(srs.ImportFromEPSG, operator.index(value))
-        _checked(ds.SetProjection, srs.ExportToWkt())
+        checked(ds.SetProjection, crs_wkt(value))
+
+    @property
+    @gdal_errors
+    def nodata(self) -> tuple[Number | None, ...]:
+        """Nodata value of each band (None where a band has none); settable when writable
+        with one value for every band or a sequence of one per band (None removes it)."""
+        ds = self.dataset
+        return tuple(get_nodata(ds.GetRasterBand(i)) for i in range(1, ds.RasterCount + 1))
+
+    @nodata.setter
+    def nodata(self, value: Number | None | Sequence[Number | None]) -> None:
+        ds = self._writable_dataset()
+        count = self._band_range()
+        values = list(value) if isinstance(value, Sequence) else [value] * count
+        if len(values) != count:
+            raise ValueError(f"{len(values)} nodata values for {count} bands")
+        setters = [nodata_setter(ds.GetRasterBand(i), v) for i, v in enumerate(values, start=1)]
+        for method, args in setters:
+            checked(method, *args)
 
     # --- raster values --------------------------------------------------------------------
 
-    def read(self, band: int | None = None) -> npt.NDArray[Any]:
+    @gdal_errors
+    def read(
+        self,
+        band: int | None = None,
+        *,
+        window: Sequence[int] | None = None,
+        masked: bool = False,
+    ) -> npt.NDArray[Any]:
         """Values of one band (1-based, as GDAL counts), shape (rows, columns), or of all
-        bands, shape (bands, rows, columns), as a new numpy array."""
-        ds = self.dataset
-        values: npt.NDArray[Any]
-        if band is not None:
-            values = call_gdal_fun(self._band(band).ReadAsArray)
-            return values
-        self._band_range()
-        values = call_gdal_fun(ds.ReadAsArray)
-        return values if values.ndim == 3 else values[np.newaxis]
+        bands, shape (bands, rows, columns), as a new numpy array.
 
-    def write(self, array: npt.ArrayLike, band: int | None = None) -> None:
+        ``window``: (column offset, row offset, width, height) to read only that part;
+        ValueError if it reaches beyond the raster. ``masked``: a numpy masked array whose
+        mask is the band's invalid pixels (its nodata value, or its mask band).
+        """
+        ds = self.dataset
+        bands = [self._band(band)] if band is not None else self._bands()
+        area = checked_window(window, ds.RasterXSize, ds.RasterYSize)
+        planes = [read_band(target, area, masked) for target in bands]
+        if band is not None:
+            return planes[0]
+        stack = np.ma.stack if masked else np.stack
+        return stack(planes)  # type: ignore[no-any-return]
+
+    @gdal_errors
+    def write(
+        self, array: npt.ArrayLike, band: int | None = None, *, window: Sequence[int] | None = None
+    ) -> None:
         """Write ``array`` to one band, shape (rows, columns), or to all bands, shape
-        (bands, rows, columns). The data type is converted to the band's as GDAL does."""
+        (bands, rows, columns); a 2-D array goes to a one-band raster without ``band``.
+
+        ``window``: (column offset, row offset, width, height) to write only that part; the
+        array then has the window's rows and columns. Values are converted to the band's data
+        type as GDAL does; any array layout (strided, broadcast, other byte order, read-only)
+        is written correctly.
+        """
         ds = self._writable_dataset()
         values = np.asarray(array)
         if values.dtype.kind not in "biufc":
             raise TypeError(f"raster values must be numbers, not an array of {values.dtype}")
-        if values.dtype.kind == "b":
-            values = values.astype(np.uint8)
-        rows_columns = (ds.RasterYSize, ds.RasterXSize)
+        col, row, width, height = checked_window(window, ds.RasterXSize, ds.RasterYSize)
+        if band is None and values.ndim == 2 and self._band_range() == 1:
+            band = 1
+        expected: tuple[int, ...]
         if band is not None:
-            bands = [self._band(band)]
-            expected: tuple[int, ...] = rows_columns
-            planes = [values]
+            bands, expected, planes = [self._band(band)], (height, width), [values]
         else:
-            count = self._band_range()
-            bands = [ds.GetRasterBand(i) for i in range(1, count + 1)]
-            expected = (count, *rows_columns)
+            bands = self._bands()
+            expected = (len(bands), height, width)
             planes = list(values) if values.ndim == 3 else []
         if values.shape != expected:
+            where = f"window {(col, row, width, height)}" if window is not None else "the raster"
             raise ValueError(
-                f"array of shape {values.shape} does not fit {self._path!r}: expected {expected}"
+                f"array of shape {values.shape} does not fit {where}: expected {expected}"
             )
         for target, plane in zip(bands, planes, strict=True):
-            _checked(target.WriteArray, plane)
+            write_band(target, plane, col, row)
 
     def _writable_dataset(self) -> gdal.Dataset:
         ds = self.dataset
@@ -228,6 +293,10 @@ class GeoDatabase:
         if not count:
             raise ValueError(f"{self._path!r} has no raster bands")
         return count
+
+    def _bands(self) -> list[gdal.Band]:
+        ds = self.dataset
+        return [ds.GetRasterBand(i) for i in range(1, self._band_range() + 1)]
 
     def _band(self, band: int) -> gdal.Band:
         number = integer(band, "band")
@@ -243,10 +312,9 @@ class GeoDatabase:
         ds = self.dataset
         return [ds.GetLayerByIndex(i).GetName() for i in range(ds.GetLayerCount())]
 
-    def layer(self, index_or_name: int | str) -> Layer:
-        """The layer at ``index_or_name`` (0-based, as GDAL counts) or of that name.
-
-        The returned Layer keeps the dataset open for as long as it is held.
+    def layer(self, index_or_name: int | str = 0) -> Layer:
+        """The layer at ``index_or_name`` (0-based, as GDAL counts; the first by default) or of
+        that name. The returned Layer keeps the dataset open for as long as it is held.
         """
         ds = self.dataset
         if isinstance(index_or_name, str):
@@ -263,47 +331,65 @@ class GeoDatabase:
 
     # --- copies ---------------------------------------------------------------------------
 
+    @gdal_errors
     def save(
         self,
         path: PathArg,
         driver: str | _NamedDriver | None = None,
         options: Mapping[str, object] | Iterable[str] | None = None,
+        *,
+        layer_options: Mapping[str, object] | Iterable[str] | None = None,
+        promote_to_multi: bool = False,
+        overwrite: bool = False,
     ) -> "GeoDatabase":
         """Copy the dataset to ``path`` and return the GeoDatabase of the new file.
 
         ``driver``: a driver short name or a driver object (a Driver of the package or an
-        osgeo.gdal.Driver); None for the dataset's own. ``options``: creation options, as a
-        {name: value} dict or "NAME=VALUE" str; None for the options the dataset was created
-        with when it was created by ``create`` (or ``save``) through the same driver, and
-        GDAL's defaults otherwise (a dataset that was opened, or a copy to another format).
-        The copy is writable unless the driver can only copy (PNG, JPEG and the like).
+        osgeo.gdal.Driver); None for the one the extension of ``path`` names, or else the
+        dataset's own. ``options``: dataset creation options,
+        as a {name: value} dict or "NAME=VALUE" str; None for the options the dataset was
+        created with when it was created by ``create`` (or ``save``) through the same driver,
+        and GDAL's defaults otherwise. ``layer_options``: layer creation options of a vector
+        copy; ``promote_to_multi``: write polygons and lines of a vector copy as their multi
+        types. Option names (and listed values) are checked against the driver's lists.
+
+        Any GDAL failure during the copy raises GDALError with GDAL's text and removes what
+        was written. An existing ``path`` raises FileExistsError unless ``overwrite``. The
+        copy is writable unless the driver can only copy (PNG, JPEG and the like).
         """
         ds = self.dataset
         target = path_string(path, "path")
         if target == self._path:
             raise ValueError(f"cannot save {self._path!r} over itself")
-        name = self.driver_name if driver is None else _driver_name(driver)
-        handle = _gdal.GetDriverByName(name)
-        if handle is None:
-            raise FormatError(f'"{name}" is not a driver!')
+        vector = not ds.RasterCount
+        handle = by_name(driver) if driver is not None else self._driver_for(target, vector)
+        name = handle.ShortName
         if options is None:
             created = self._creation
             options = created[1] if created is not None and created[0] == name else []
+        creation = checked_options(handle, CREATION, options, "options")
+        if not vector and (layer_options or promote_to_multi):
+            raise ValueError("layer_options and promote_to_multi apply to vector copies only")
+        layers = checked_options(handle, LAYER_CREATION, layer_options, "layer_options")
+        if exists(target):
+            if not overwrite:
+                raise FileExistsError(f"{target!r} exists; pass overwrite=True to replace it")
+            remove_existing(target)
         ds.FlushCache()
-        if ds.RasterCount:
-            copy = call_gdal_fun(_gdal.Driver_CreateCopy, handle, target, ds, 1, options)
-        else:  # a vector dataset: layer by layer, which formats' raster copies cannot do
-            creation = _options_list(options)
-
-            def VectorTranslate(dest: str, source: gdal.Dataset) -> gdal.Dataset:  # noqa: N802
-                return gdal.VectorTranslate(
-                    dest, source, format=name, datasetCreationOptions=creation
-                )
-
-            copy = call_gdal_fun(VectorTranslate, target, ds)
+        if vector:
+            copy = copy_vector(ds, target, handle, creation, layers, bool(promote_to_multi))
+        else:
+            copy = copy_raster(ds, target, handle, creation)
         # Drivers that can only copy (PNG, JPEG) hand back the new file opened read-only.
-        can_update = (_gdal.MajorObject_GetMetadataItem(handle, "DCAP_CREATE", "") or "").upper()
-        return GeoDatabase(copy, writable=can_update == "YES")
+        return GeoDatabase(copy, writable=has(handle, "DCAP_CREATE"))
+
+    def _driver_for(self, target: str, vector: bool) -> gdal.Driver:
+        """The driver the extension of ``target`` names, else the dataset's own."""
+        kind, writes = ("vector", ("DCAP_CREATE",)) if vector else ("raster", _RASTER_WRITES)
+        try:
+            return for_extension(target, kind, writes)
+        except FormatError:
+            return by_name(self.driver_name)
 
     def __repr__(self) -> str:
         if self.closed:
@@ -311,41 +397,16 @@ class GeoDatabase:
         return f"<GeoDatabase {self._path!r} driver={self.driver_name!r}>"
 
 
-def _options_list(options: Mapping[str, object] | Iterable[str]) -> list[str]:
-    if isinstance(options, Mapping):
-        return option_strings(options, "options")
-    return str_list(options, "options")
-
-
-def _driver_name(driver: object) -> str:
-    if isinstance(driver, str):
-        return driver
-    for attribute in ("ShortName", "name"):  # osgeo.gdal.Driver, then the package's Driver
-        name = getattr(driver, attribute, None)
-        if isinstance(name, str):
-            return name
-    raise TypeError(f"driver must be a driver name or a driver, not {type(driver).__name__}")
-
-
-# Kinds of dataset GDAL can open; the classic kinds are tried before the others.
-_CLASSIC_KINDS = gdal.OF_RASTER | gdal.OF_VECTOR
-_OTHER_KINDS = (gdal.OF_MULTIDIM_RASTER, gdal.OF_GNM)
-_ALL_KINDS = _CLASSIC_KINDS | gdal.OF_MULTIDIM_RASTER | gdal.OF_GNM
-
-
-def _kind_attempts(flags: int) -> list[int]:
-    """The kind bits of each open to try, in order.
-
-    Asked for raster or vector together with the multidimensional or network kinds, a driver
-    such as netCDF answers in its multidimensional mode (no bands): so the classic kinds come
-    first and the others are tried, one by one, only if the classic open fails.
-    """
-    kinds = flags & _ALL_KINDS
-    classic = kinds & _CLASSIC_KINDS
-    others = [kind for kind in _OTHER_KINDS if kinds & kind]
-    if not classic or not others:
-        return [kinds]
-    return [classic, *others]
+def crs_wkt(value: object) -> str:
+    """WKT of a CRS given as WKT, "EPSG:n" or any other user text GDAL reads, or an EPSG int."""
+    srs = osr.SpatialReference()
+    if isinstance(value, str):
+        checked(srs.SetFromUserInput, value)
+    elif isinstance(value, bool) or not hasattr(type(value), "__index__"):
+        raise TypeError(f"crs must be WKT, 'EPSG:n' or an int code, not {type(value).__name__}")
+    else:
+        checked(srs.ImportFromEPSG, operator.index(value))  # type: ignore[arg-type]
+    return str(srs.ExportToWkt())
 
 
 def open_file(
@@ -354,6 +415,8 @@ def open_file(
     allowed_drivers: Iterable[str] | None = None,
     open_options: Mapping[str, object] | Iterable[str] | None = None,
     sibling_files: Iterable[str | os.PathLike[str]] | None = None,
+    *,
+    read_only_fallback: bool = True,
 ) -> GeoDatabase:
     """Open ``in_src`` with GDAL and return it as a GeoDatabase.
 
@@ -363,41 +426,20 @@ def open_file(
     os.PathLike) beside ``in_src``. Every list reaches GDAL rebuilt from checked str; a wrong
     kind of argument raises TypeError.
 
-    Kinds: the classic raster/vector kinds are tried before the multidimensional and network
-    kinds (see _kind_attempts). Update (GDAL_OF_UPDATE) is used only where the source can be
-    written: a source that GDAL's file system will not open for writing (an archive, a remote
-    or compressed stream, a file without write permission) is opened read-only from the start,
-    and one GDAL refuses to open for update is opened read-only instead; ``writable`` of the
-    result tells which. A file GDAL cannot open at all raises GDALError with GDAL's message.
+    Kinds are tried in the order of _opener.kind_attempts. Update (GDAL_OF_UPDATE) is used
+    only where the source can be written: with ``read_only_fallback`` (the default) a source
+    that GDAL's file system will not open for writing (an archive, a remote or compressed
+    stream, a file without write permission) is opened read-only from the start, and one GDAL
+    refuses to open for update is opened read-only instead; ``writable`` of the result tells
+    which. Without it, such a source raises. A file GDAL cannot open at all raises GDALError
+    with GDAL's message.
     """
     path = path_string(in_src, "in_src")
     flags = integer(flags, "flags")
     if flags < 0:
         raise ValueError(f"flags must not be negative, got {flags}")
     drivers = str_list(allowed_drivers, "allowed_drivers")
-    if open_options is None or isinstance(open_options, Mapping):
-        options = option_strings(open_options, "open_options")
-    else:
-        options = str_list(open_options, "open_options")
+    options = option_list(open_options, "open_options")
     siblings = str_list(sibling_files, "sibling_files", paths=True)
-    # Verbose errors make GDAL say why a file was not opened instead of returning silently.
-    other_flags = (flags & ~(_ALL_KINDS | gdal.OF_UPDATE)) | gdal.OF_VERBOSE_ERROR
-    modes = [0]
-    if flags & gdal.OF_UPDATE and source_writable(path) is not False:
-        modes.insert(0, gdal.OF_UPDATE)
-    # GDALError, or the binding's RuntimeError when the user turned on GDAL's exceptions.
-    failures: list[RuntimeError] = []
-    for kinds in _kind_attempts(flags):
-        failure: RuntimeError | None = None
-        for mode in modes:
-            try:
-                ds = call_gdal_fun(
-                    _gdal.OpenEx, path, other_flags | kinds | mode, drivers, options, siblings
-                )
-            except RuntimeError as exc:
-                failure = exc  # the read-only attempt's message, when there is one, is kept
-                continue
-            return GeoDatabase(ds, writable=bool(mode))
-        if failure is not None:
-            failures.append(failure)
-    raise failures[0]
+    dataset, writable = open_dataset(path, flags, drivers, options, siblings, read_only_fallback)
+    return GeoDatabase(dataset, writable=writable)
