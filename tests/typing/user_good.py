@@ -5,7 +5,6 @@ from typing import Any, Literal, assert_type
 import numpy as np
 from numpy.typing import NDArray
 
-import orv
 from orv._algos.geo.driver import Driver, DriveStatistics, RasterDriver, VectorDriver
 from orv._algos.geo.geodatabase import GeoDatabase
 from orv._algos.spmis.krige import core
