@@ -134,7 +134,28 @@ def read_csv(path: str, x: str, y: str, value: str, encoding: str | None = None)
 
 def read_vector(path: str, x: str | None, y: str | None, value: str, layer: str | None) -> Table:
     """Features of a vector file (or folder): coordinates from point geometries, or from two
-    fields. The layer's CRS comes along when the coordinates are its geometries'."""
+    fields. The layer's CRS comes along when the coordinates are its geometries'.
+
+    GDAL messages that reach no handler of the opener (a broken file in a folder of
+    shapefiles, say) are not printed: they join the error message, or the notes of a table
+    read in spite of them.
+    """
+    from osgeo import gdal
+
+    complaints: list[str] = []
+    gdal.PushErrorHandler(lambda level, number, text: complaints.append(f"GDAL: {text}"))
+    try:
+        table = _read_layer(path, x, y, value, layer)
+    except CliError as exc:
+        if not complaints:
+            raise
+        raise CliError(f"{exc} ({'; '.join(complaints)})") from None
+    finally:
+        gdal.PopErrorHandler()
+    return table._replace(notes=complaints)
+
+
+def _read_layer(path: str, x: str | None, y: str | None, value: str, layer: str | None) -> Table:
     from .. import open as open_dataset
     from ..error import GDALError
 
