@@ -7,9 +7,11 @@ SHELL := /bin/bash
 setup:
 	@scripts/setup.sh
 
-# Rebuilds the native modules incrementally into the editable install.
+# Rebuilds the native modules incrementally into the editable install, with
+# warnings as errors; a failed build stops here.
 install: setup
-	@$(PY) -m pip install -q --no-build-isolation -e . 2>&1 | grep -v "^WARNING: Location" || true
+	@set -o pipefail; ORV_WERROR=ON $(PY) -m pip install -q --no-build-isolation -e . 2>&1 \
+	  | { grep -v "^WARNING: Location" || true; }
 	@$(PY) -c "import orv._algos.geo.driver, orv._algos.spmis.krige.core"
 
 demo: install

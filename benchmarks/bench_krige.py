@@ -12,7 +12,7 @@ Random points, 20 distance classes. Printed, each side by side in this one run:
    to rtol 1e-12;
 2. large cases, each in a fresh child process: wall time, growth of the peak resident set
    during the call, and ns per pair per core (time x threads / pairs);
-3. thread scaling, 1 against 2 threads (threadpoolctl limits OpenMP);
+3. thread scaling, 1 against 2 threads (threadpoolctl's limit on the native threads);
 4. ns per pair on one thread for each instruction-set path this processor runs;
 5. GSTools' ``vario_estimate`` (gstools-core backend, 2 threads) on the same points and the
    same class edges: times, the largest relative difference of the class semivariances, and
@@ -78,9 +78,7 @@ def agree(native, expected):
 def class_edges(points, geographic):
     """The core's class edges for these points, from the native range pass."""
     d_min, d_max, _ = _pairs.block_range(points, points, geographic=geographic, diagonal=True)
-    d_min, d_max = np.float64(d_min), np.float64(d_max)
-    bins = d_min + (d_max - d_min) / N_LAGS * np.arange(N_LAGS)
-    return np.append(bins, max(d_max + 0.001, np.nextafter(d_max, np.inf)))
+    return _pairs.class_edges(d_min, d_max, N_LAGS)
 
 
 def against_numpy(sizes):

@@ -17,8 +17,8 @@ ASAN_SITE=$(.venv-asan/bin/python -c 'import sysconfig; print(sysconfig.get_path
 # so the editable install of .venv does not shadow the sanitized build.
 echo "$BASE_SITE" > "$ASAN_SITE/zz_base_env.pth"
 
-ORV_SANITIZE=ON .venv-asan/bin/python -m pip install -q --no-build-isolation --no-deps \
-  -Cbuild-dir=build/asan . 2>&1 | grep -v "^WARNING: Location" || true
+ORV_WERROR=ON ORV_SANITIZE=ON .venv-asan/bin/python -m pip install -q --no-build-isolation --no-deps \
+  -Cbuild-dir=build/asan . 2>&1 | { grep -v "^WARNING: Location" || true; }
 
 ASAN_LIB=$(g++ -print-file-name=libasan.so)
 UBSAN_LIB=$(g++ -print-file-name=libubsan.so)

@@ -9,6 +9,7 @@ imports without it and says so when it is called.
 """
 
 import uuid
+from functools import partial
 
 from orv._algos.spmis.krige import _tiled
 
@@ -42,40 +43,25 @@ def init_variogram_model(points, values, n_lags, gtype, *, client=None, block_si
     Values that are not a numeric array with one value per point are not split into blocks:
     the single-machine core is called with them here, so its own result or error is the answer.
     """
-    lags, semivariance, *_ = classes_with_counts(
-        points, values, n_lags, gtype, client=client, block_size=block_size
+    _require_dask()
+    lags, semivariance, *_ = _tiled.run(
+        points, values, n_lags, gtype, cluster_rounds(client), block_size=block_size
     )
     return lags, semivariance
 
 
-def classes_with_counts(points, values, n_lags, gtype, *, client=None, block_size=None):
-    """``init_variogram_model``'s (lags, semivariance), the pair count of each kept class and
-    all the class edges (both None when the values are left to the single-machine core)."""
-    _require_dask()
-    data = _tiled.prepare(points, values, gtype)
-    if data is None:
-        from orv._algos.spmis.krige import core
+def cluster_rounds(client):
+    """The executor of the tiled runner's rounds (``_tiled.run``'s ``make_rounds``) on
+    ``client``, as ``init_variogram_model`` uses it."""
+    return partial(_rounds, client)
 
-        return (*core.init_variogram_model(points, values, n_lags, gtype), None, None)
-    plan = _tiled.BlockPlan(data.points.shape[0], block_size)
-    if plan.total_pairs == 0:
-        _tiled.raise_no_pairs()
+
+def _rounds(client, data, plan):
     if client is None:
         client = _default_client()
-    rounds = _ThreadedRounds(data, plan) if client is None else _ClusterRounds(client, data, plan)
-    try:
-        ranges = rounds.each_pair(_tiled.range_of_blocks, data.geographic)
-        d_min, d_max, _ = _tiled.merge_ranges(ranges)
-        classes = _tiled.ClassEdges(d_min, d_max, n_lags)
-        totals = None
-        if classes.n_classes > 0:
-            partials = rounds.each_pair(
-                _tiled.classes_of_blocks, classes.edges, plan.tile, data.geographic
-            )
-            totals = _tiled.merge_classes(partials)
-    finally:
-        rounds.release()
-    return _tiled.finish(classes, totals)
+    if client is None:
+        return _ThreadedRounds(data, plan)
+    return _ClusterRounds(client, data, plan)
 
 
 def _require_dask():

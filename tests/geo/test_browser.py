@@ -13,6 +13,8 @@ import pytest
 from orv._algos.geo import base
 from orv._algos.geo import driver as drv
 
+pytestmark = pytest.mark.slow  # a browser, and a notebook kernel
+
 ROOT = Path(__file__).resolve().parents[2]
 FIELDS = ["name", "category", "extension", "creatable", "updatable", "virtualio"]
 VOID_TAGS = {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "source"}

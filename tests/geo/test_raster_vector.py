@@ -221,6 +221,7 @@ def test_real_vector_create(tmp_path):
     assert layer is not None and on_disk.layer_count == 1
 
 
+@pytest.mark.slow
 @pytest.mark.parametrize("close", [True, False])
 def test_repeated_in_memory_creation_leaves_nothing_behind(close):
     raster, vector = driver.RasterDriver("GTiff"), driver.VectorDriver("GPKG")

@@ -170,6 +170,7 @@ def test_pdist_replaced_inside_scipy_is_called(monkeypatch):
     assert metrics == ["euclidean", "sqeuclidean"] * 2  # the native pass, then numpy's
 
 
+@pytest.mark.slow
 def test_pairs_are_never_stored():
     points, values = line(2000)  # two million pairs, 16 MB per pair array
     assert traced_peak(core.init_variogram_model, (points, values, 20, "PROJCS")) < 2**20

@@ -17,6 +17,8 @@ core = pytest.importorskip("orv._algos.spmis.krige.core")
 from orv import distributed as orv_distributed  # noqa: E402
 from orv._algos.spmis.krige import _pairs, _tiled  # noqa: E402
 
+pytestmark = pytest.mark.slow  # a cluster of worker processes
+
 
 @pytest.fixture(scope="module")
 def client():

@@ -34,6 +34,7 @@ def test_py_typed_and_stubs_sit_beside_the_modules():
         assert (PACKAGE_ROOT / (name.replace(".", "/") + ".pyi")).is_file()
 
 
+@pytest.mark.slow
 def test_stubtest_against_the_built_modules(tmp_path):
     allowlist = HERE / "stubtest-allowlist.txt"
     result = run_mypy(tmp_path, "mypy.stubtest", "--allowlist", str(allowlist), *MODULES)
@@ -93,6 +94,7 @@ def _expected_errors(path):
     }
 
 
+@pytest.mark.slow
 def test_mypy_passes_a_correct_script_and_flags_a_faulty_one(tmp_path):
     good, bad = HERE / "user_good.py", HERE / "user_bad.py"
     result = run_mypy(

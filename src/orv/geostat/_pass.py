@@ -43,18 +43,21 @@ class Classes(NamedTuple):
 
 def core_edges(d_min: float, d_max: float, n_lags: int) -> NDArray[np.float64]:
     """The kriging core's n_lags + 1 equal class edges from d_min, the last just above d_max."""
-    return _tiled.ClassEdges(d_min, d_max, n_lags).edges
+    return _pairs.class_edges(d_min, d_max, n_lags)
 
 
 def _gtype(geographic: bool) -> str:
     return "GEOGCS" if geographic else "PROJCS"
 
 
-def _kept(edges, counts, distance_sums, sums) -> Classes:
-    filled = counts > 0
-    return Classes(
-        edges, counts[filled], distance_sums[filled] / counts[filled], sums[filled] / counts[filled]
-    )
+def _kept(edges: NDArray[np.float64], partial: Any) -> Classes:
+    """The classes the kriging core keeps, from the merged ClassPartial of their pairs."""
+    with warnings.catch_warnings():
+        # The core takes numpy's mean of an empty class, with numpy's warning; here an empty
+        # class is simply left out.
+        warnings.simplefilter("ignore", RuntimeWarning)
+        lags, means, counts = _pairs.class_means(partial)
+    return Classes(edges, counts, lags, means)
 
 
 def core_pass(
@@ -67,26 +70,31 @@ def core_pass(
     progress: Progress | None = None,
 ) -> Classes:
     """The default classes by the kriging core's pass: lags and semivariances equal those of
-    ``core.init_variogram_model(points, values, n_lags, gtype)`` bit for bit."""
+    ``core.init_variogram_model(points, values, n_lags, gtype)`` bit for bit. Here in one
+    call; with progress reports by the tiled runner in this process; with a client by the
+    same runner on the cluster."""
     if client is None and progress is None:
         d_min, d_max, _ = _pairs.variogram_range(points, geographic)
         edges = core_edges(d_min, d_max, n_lags)
-        counts, distance_sums, sums = _pairs.variogram_totals(points, values, edges, geographic)
-        return _kept(edges, counts, distance_sums, sums)
+        return _kept(edges, _pairs.variogram_classes(points, values, edges, geographic))
     with warnings.catch_warnings():
-        # The runners take numpy's mean of an empty class, as the core does; it is dropped.
         warnings.simplefilter("ignore", RuntimeWarning)
-        if client is not None:
-            from .. import distributed
-
-            lags, means, counts, edges = distributed.classes_with_counts(
-                points, values, n_lags, _gtype(geographic), client=client
-            )
-        else:
+        if client is None:
             lags, means, counts, edges = _tiled.run_local(
                 points, values, n_lags, _gtype(geographic), progress=progress
             )
-    return Classes(np.asarray(edges, dtype=np.float64), counts, lags, means)
+        else:
+            from .. import distributed
+
+            lags, means, counts, edges = _tiled.run(
+                points,
+                values,
+                n_lags,
+                _gtype(geographic),
+                distributed.cluster_rounds(client),
+                progress=progress,
+            )
+    return Classes(edges, counts, lags, means)
 
 
 # ------------------------------------------------------------------ the ordered pass
@@ -204,5 +212,4 @@ def ordered_pass(
         )
     finally:
         runner.release()
-    counts, distance_sums, sums = _pairs.merge_partials(partials).totals()
-    return _kept(edges, counts, distance_sums, sums)
+    return _kept(edges, _pairs.merge_partials(partials))

@@ -9,6 +9,10 @@ py::object np_call(py::handle np, py::handle name, std::initializer_list<py::han
   return pyrt::call_kw(function, args, kwargs);
 }
 
+py::object binary(PyObject* (*operation)(PyObject*, PyObject*), py::handle a, py::handle b) {
+  return pyrt::steal_or_throw(operation(a.ptr(), b.ptr()));
+}
+
 py::object to_float(double value) { return pyrt::steal_or_throw(PyFloat_FromDouble(value)); }
 
 py::object to_int(long value) { return pyrt::steal_or_throw(PyLong_FromLong(value)); }

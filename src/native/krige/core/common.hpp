@@ -18,6 +18,10 @@ using pyrt::Call;
 py::object np_call(py::handle np, py::handle name, std::initializer_list<py::handle> args,
                    std::initializer_list<std::pair<py::handle, py::handle>> kwargs = {});
 
+// operation(a, b) for a binary operation of the abstract object layer
+// (PyNumber_Add and the like).
+py::object binary(PyObject* (*operation)(PyObject*, PyObject*), py::handle a, py::handle b);
+
 // A new Python float / int.
 py::object to_float(double value);
 py::object to_int(long value);

@@ -1,6 +1,5 @@
 #include "krige/core/pair_sources.hpp"
 
-#include "krige/kernel/row_kernels.hpp"
 #include "pyrt/no_destructor.hpp"
 
 namespace orv::krige {
@@ -113,25 +112,6 @@ Float64View condensed_array(py::handle np, py::handle pdist, py::handle x, py::h
                 view.ndim());
   }
   return view;
-}
-
-// The core links its own copy of the kernel: a path forced through the
-// pair-tile module (for tests) is followed here before each pass.
-void follow_forced_isa() {
-  PyObject* module = PyImport_GetModule(pyrt::intern("orv._algos.spmis.krige._pairs"));
-  if (module == nullptr) {
-    if (PyErr_Occurred()) pyrt::throw_current();
-    return;
-  }
-  py::object owner = py::reinterpret_steal<py::object>(module);
-  py::object name = pyrt::get_attr_or_none(owner, PYRT_NAME("_forced_isa"));
-  if (!PyUnicode_Check(name.ptr())) {
-    force_isa(nullptr);
-    return;
-  }
-  const char* text = PyUnicode_AsUTF8(name.ptr());
-  if (text == nullptr) pyrt::throw_current();
-  force_isa(text);
 }
 
 template <class... Visitors>
@@ -258,7 +238,6 @@ PairSource PairSource::projected(const Call& call, py::handle points, py::handle
 }
 
 DistanceRange PairSource::range() const {
-  follow_forced_isa();
   ReleasedGil unlocked;
   return std::visit(Overloaded{
                         [](const Condensed& p) {
@@ -275,7 +254,6 @@ DistanceRange PairSource::range() const {
 }
 
 ClassTotals PairSource::totals(const ClassEdges& edges) const {
-  follow_forced_isa();
   ReleasedGil unlocked;
   return std::visit(
       Overloaded{

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace orv::krige {
 namespace {
@@ -23,10 +24,15 @@ bool take(const std::string& in, std::size_t* offset, T* value) {
 
 }  // namespace
 
+void ExactSum::add_special(double x) {
+  special_ += x;
+  if (std::isnan(special_)) special_ = std::numeric_limits<double>::quiet_NaN();
+  has_special_ = true;
+}
+
 void ExactSum::add(double x) {
   if (!std::isfinite(x)) {
-    special_ += x;
-    has_special_ = true;
+    add_special(x);
     return;
   }
   // Grow the expansion by x: every partial absorbs what it can and keeps
@@ -37,8 +43,7 @@ void ExactSum::add(double x) {
     const double hi = x + y;
     const double lo = y - (hi - x);
     if (!std::isfinite(hi)) {
-      special_ += hi;
-      has_special_ = true;
+      add_special(hi);
       return;
     }
     if (lo != 0.0) partials_[kept++] = lo;
@@ -50,10 +55,7 @@ void ExactSum::add(double x) {
 
 void ExactSum::merge(const ExactSum& other) {
   for (double partial : other.partials_) add(partial);
-  if (other.has_special_) {
-    special_ += other.special_;
-    has_special_ = true;
-  }
+  if (other.has_special_) add_special(other.special_);
 }
 
 double ExactSum::value() const {

@@ -38,7 +38,9 @@ class CompensatedSum {
 // The value is the exact sum correctly rounded, so it depends only on the
 // multiset of terms, never on the order or grouping in which they arrive.
 // Non-finite terms (or a finite total beyond the double range) give the IEEE
-// sum of the infinities and NaNs, as a plain sum would.
+// sum of the infinities and NaNs, as a plain sum would; a NaN sum is always
+// the same quiet NaN, since which NaN operand an addition passes on depends
+// on the order.
 class ExactSum {
  public:
   void add(double x);
@@ -51,6 +53,8 @@ class ExactSum {
   bool read(const std::string& in, std::size_t* offset);
 
  private:
+  void add_special(double x);
+
   std::vector<double> partials_;
   double special_ = 0.0;
   bool has_special_ = false;

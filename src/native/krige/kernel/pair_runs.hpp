@@ -21,8 +21,8 @@ namespace orv::krige::pairs {
 // distance follows up to the rounding of the distance formula.
 enum class KeyKind { kDistance, kSquaredDistance, kHaversine };
 
-// The tile edge of point sets, and the run of condensed pairs.
-constexpr std::size_t kRun = 256;
+// The run of condensed pairs: a row of a point-set tile long.
+constexpr std::size_t kRun = kTileEdge;
 
 // Per-thread buffers of one run.
 struct Scratch {
@@ -121,7 +121,8 @@ class PointPairs {
   }
 
   std::size_t tiles() const { return grid_.count(); }
-  std::size_t longest_run() const { return tile_; }
+  // A row of a tile: the tile edge, or all the columns when there are fewer.
+  std::size_t longest_run() const { return std::max<std::size_t>(1, std::min(tile_, columns_.n)); }
 
   KeyKind key_kind() const { return geographic_ ? KeyKind::kHaversine : KeyKind::kSquaredDistance; }
 
@@ -180,10 +181,10 @@ class PointPairs {
 class MatrixPairs {
  public:
   explicit MatrixPairs(const DistanceMatrix& matrix)
-      : matrix_(matrix), grid_(matrix.n, matrix.n, tile_size(matrix.n), true) {}
+      : matrix_(matrix), grid_(matrix.n, matrix.n, kTileEdge, true) {}
 
   std::size_t tiles() const { return grid_.count(); }
-  std::size_t longest_run() const { return tile_size(matrix_.n); }
+  std::size_t longest_run() const { return kTileEdge; }
   KeyKind key_kind() const { return KeyKind::kDistance; }
 
   template <class Use>

@@ -1,16 +1,13 @@
 #include "krige/kernel/semivariogram_kernel.hpp"
 
 #include <algorithm>
-#include <exception>
 #include <limits>
 #include <memory>
+#include <stdexcept>
 #include <utility>
 
 #include "krige/kernel/pair_runs.hpp"
-
-#ifdef _OPENMP
-#include <omp.h>
-#endif
+#include "parallel/threads.hpp"
 
 namespace orv::krige {
 namespace {
@@ -25,16 +22,6 @@ constexpr std::size_t kFoldRuns = 16;
 // classes one lane, so the per-thread buffers stay O(n_lags).
 constexpr std::size_t kLanes = 8;
 constexpr std::size_t kMaxLanedClasses = 4096;
-
-// OpenMP's default team size: all cores unless OMP_NUM_THREADS or a
-// thread-pool limit (omp_set_num_threads) says less.
-int omp_threads() {
-#ifdef _OPENMP
-  return omp_get_max_threads();
-#else
-  return 1;
-#endif
-}
 
 std::size_t lanes_for(std::size_t n_lags) { return n_lags <= kMaxLanedClasses ? kLanes : 1; }
 
@@ -132,13 +119,17 @@ class SparseAccumulator {
   void add_run(const RowKernels& kernels, const PairRun& run) {
     const double* d = distance_run_.data();
     const double* g = semivariance_run_.data();
+    const double* grid_class = classes_.data();
     const std::size_t count = run.count;
     kernels.prepare(locator_.grid(), run, distance_run_.data(), semivariance_run_.data(),
                     classes_.data());
     const std::size_t mask = lanes_ - 1;
     if (locator_.ordered()) {
+      const double none = locator_.grid().none;
       for (std::size_t t = 0; t < count; ++t) {
-        const std::size_t k = locator_.find(d[t]);
+        if (grid_class[t] == none) continue;
+        const std::size_t k = grid_class[t] == kLookUp ? locator_.find(d[t])
+                                                       : static_cast<std::size_t>(grid_class[t]);
         if (k != kNoClass) add(k * lanes_ + (t & mask), d[t], g[t]);
       }
     } else {
@@ -188,7 +179,8 @@ class SparseAccumulator {
   const ClassLocator& locator_;
   std::vector<double> distance_run_;
   std::vector<double> semivariance_run_;
-  std::vector<double> classes_;  // unused: these edges have no grid
+  // The class on the grid of ordered edges, else kLookUp or none.
+  std::vector<double> classes_;
   std::size_t lanes_;
   std::vector<std::uint64_t> slot_count_;
   std::vector<double> slot_distance_;
@@ -203,38 +195,6 @@ class SparseAccumulator {
   std::size_t runs_ = 0;
 };
 
-// Runs work(state, t) for every tile t, each thread with its own state made
-// by make(), tiles split statically among OpenMP's threads (or all on the
-// calling thread when `threads` is 1); then done(state) per thread, one at a
-// time. A std::bad_alloc in any thread is rethrown on the calling thread.
-template <class Make, class Work, class Done>
-void for_each_tile(std::size_t tiles, unsigned threads, Make make, Work work, Done done) {
-  std::exception_ptr failure;
-  const long count = static_cast<long>(tiles);
-  const bool parallel = threads != 1 && tiles > 1;
-#pragma omp parallel if (parallel) num_threads(threads == 0 ? omp_threads() : threads)
-  {
-    bool ready = false;
-    decltype(make()) state{};
-    try {
-      state = make();
-      ready = true;
-    } catch (...) {
-#pragma omp critical(orv_krige_failure)
-      failure = std::current_exception();
-    }
-#pragma omp for schedule(static)
-    for (long t = 0; t < count; ++t) {
-      if (ready) work(state, static_cast<std::size_t>(t));
-    }
-    if (ready) {
-#pragma omp critical(orv_krige_done)
-      done(state);
-    }
-  }
-  if (failure) std::rethrow_exception(failure);
-}
-
 struct RangeState {
   explicit RangeState(std::size_t run) : scratch(run) {}
   KeyRange range{kInf, -kInf, false};
@@ -244,7 +204,7 @@ struct RangeState {
 template <class Source, class Visit>
 KeyRange key_range_pass(const Source& source, unsigned threads, Visit visit) {
   KeyRange total{kInf, -kInf, false};
-  for_each_tile(
+  parallel::for_each_index(
       source.tiles(), threads, [&] { return std::make_unique<RangeState>(source.longest_run()); },
       [&](auto& state, std::size_t t) {
         source.key_runs(t, state->scratch, [&](const double* keys, std::size_t count) {
@@ -311,7 +271,7 @@ template <class Accumulator, class Source>
 ClassPartials class_pass_with(const Source& source, const ClassLocator& locator, unsigned threads) {
   ClassPartials total(locator.n_lags());
   const RowKernels& kernels = row_kernels();
-  for_each_tile(
+  parallel::for_each_index(
       source.tiles(), threads,
       [&] { return std::make_unique<ClassState<Accumulator>>(locator, source.longest_run()); },
       [&](auto& state, std::size_t t) {
@@ -337,8 +297,6 @@ ClassPartials class_pass(const Source& source, const ClassEdges& edges, unsigned
 
 }  // namespace
 
-std::size_t tile_size(std::size_t) { return pairs::kRun; }
-
 void ClassPartials::add_tile_class(std::size_t k, std::uint64_t count, double distance,
                                    double semivariance) {
   count_[k] += count;
@@ -346,14 +304,15 @@ void ClassPartials::add_tile_class(std::size_t k, std::uint64_t count, double di
   semivariance_[k].add(semivariance);
 }
 
-bool ClassPartials::merge(const ClassPartials& other) {
-  if (other.n_lags() != n_lags()) return false;
+void ClassPartials::merge(const ClassPartials& other) {
+  if (other.n_lags() != n_lags()) {
+    throw std::invalid_argument("merged class partials must have the same class count");
+  }
   for (std::size_t k = 0; k < n_lags(); ++k) {
     count_[k] += other.count_[k];
     distance_[k].merge(other.distance_[k]);
     semivariance_[k].merge(other.semivariance_[k]);
   }
-  return true;
 }
 
 ClassTotals ClassPartials::totals() const {
@@ -408,8 +367,8 @@ DistanceRange distance_range(const DistanceMatrix& matrix, unsigned threads) {
 }
 
 DistanceRange distance_range(const Points& points, unsigned threads) {
-  return range_pass(pairs::PointPairs(points, points, tile_size(points.n), true),
-                    triangle_pairs(points.n), threads);
+  return range_pass(pairs::PointPairs(points, points, kTileEdge, true), triangle_pairs(points.n),
+                    threads);
 }
 
 ClassTotals class_totals(const CondensedPairs& pairs, const ClassEdges& edges, unsigned threads) {
@@ -421,13 +380,12 @@ ClassTotals class_totals(const DistanceMatrix& matrix, const ClassEdges& edges, 
 }
 
 ClassTotals class_totals(const Points& points, const ClassEdges& edges, unsigned threads) {
-  return class_pass(pairs::PointPairs(points, points, tile_size(points.n), true), edges, threads)
-      .totals();
+  return class_pass(pairs::PointPairs(points, points, kTileEdge, true), edges, threads).totals();
 }
 
 DistanceRange block_range(const Points& rows, const Points& columns, bool diagonal) {
   const std::size_t pairs = diagonal ? triangle_pairs(rows.n) : rows.n * columns.n;
-  return range_pass(pairs::PointPairs(rows, columns, pairs::kRun, diagonal), pairs, 1);
+  return range_pass(pairs::PointPairs(rows, columns, kTileEdge, diagonal), pairs, 1);
 }
 
 ClassPartials block_classes(const Points& rows, const Points& columns, const ClassEdges& edges,
@@ -440,13 +398,12 @@ void great_circle_matrix(const double* a, std::size_t n, const double* b, std::s
   const GeoColumns rows(a, n);
   const GeoColumns columns(b, m);
   const RowKernels& kernels = row_kernels();
-  const long count = static_cast<long>(n);
-#pragma omp parallel for schedule(static) if (threads != 1 && n > 1) \
-    num_threads(threads == 0 ? omp_threads() : threads)
-  for (long i = 0; i < count; ++i) {
-    const std::size_t r = static_cast<std::size_t>(i);
-    kernels.great_circle(geo_point(rows, r), geo_run(columns, 0), m, out + r * m);
-  }
+  parallel::for_each_index(
+      n, threads, [] { return 0; },
+      [&](int, std::size_t r) {
+        kernels.great_circle(geo_point(rows, r), geo_run(columns, 0), m, out + r * m);
+      },
+      [](int) {});
 }
 
 }  // namespace orv::krige

@@ -1,20 +1,21 @@
 // Per-class statistics of the experimental semivariogram, computed in one
 // pass over the point pairs without storing a pair array where the pairs can
-// be generated on the fly. Plain C++: no Python types, no exceptions other
-// than std::bad_alloc from the few small buffers.
+// be generated on the fly. Plain C++: no Python types, and no exception but
+// std::bad_alloc from the buffers (per worker O(n_lags), and one run).
 //
 // A pair with distance d belongs to class k exactly when
 // edges[k] <= d < edges[k + 1] (half-open classes, NaN in no class).
 //
 // The pairs {r, c}, r > c, of n points are cut into square tiles of
-// tile_size(n) points a side (tile (I, J), I >= J, holds the rows of block I
+// kTileEdge points a side (tile (I, J), I >= J, holds the rows of block I
 // against the columns of block J). Inside a tile every pair adds its distance
 // and semivariance to a plain per-class sum of its lane, lane = c % 8, which
 // is folded into the tile's compensated class sums every few rows; the tile's
 // rounded class sums are merged exactly (an expansion sum, correctly rounded
 // at the end). The order of every floating-point operation is therefore fixed
 // by the tile alone: any thread count, any grouping of tiles and any
-// instruction-set path give the same bits.
+// instruction-set path give the same bits. The passes run on the workers of
+// parallel/threads.hpp, started for the pass and joined before it returns.
 //
 // Euclidean distances are sqrt(sum over columns, in column order, of the
 // squared coordinate differences), the same operations as SciPy's pdist; no
@@ -34,8 +35,9 @@ namespace orv::krige {
 // The number of unordered pairs of n points.
 inline std::size_t triangle_pairs(std::size_t n) { return n < 2 ? 0 : n * (n - 1) / 2; }
 
-// The tile edge for n points: a multiple of 8 that depends on n alone.
-std::size_t tile_size(std::size_t n);
+// The tile edge of a point set, the same for every set: a multiple of the
+// eight lanes, and a row of a tile is a run long enough for the vector loops.
+constexpr std::size_t kTileEdge = 256;
 
 // Pair data computed elsewhere, aligned: the semivariance of pair m is
 // 0.5 * squared_difference[m]. Cut into fixed runs of consecutive pairs.
@@ -91,8 +93,8 @@ class ClassPartials {
 
   std::size_t n_lags() const { return count_.size(); }
   void add_tile_class(std::size_t k, std::uint64_t count, double distance, double semivariance);
-  // Exact: false when the class counts differ.
-  bool merge(const ClassPartials& other);
+  // Exact; `other` must have as many classes (std::invalid_argument).
+  void merge(const ClassPartials& other);
   ClassTotals totals() const;
 
   std::string serialize() const;
@@ -105,9 +107,11 @@ class ClassPartials {
   std::vector<ExactSum> semivariance_;
 };
 
-// The whole pair set. threads: 0 for OpenMP's default (all cores, lowered by
-// OMP_NUM_THREADS or a thread-pool limit), 1 for the calling thread only; it
-// never changes the result.
+// The whole pair set. threads: 0 for parallel::default_threads() (the usable
+// cores, or OMP_NUM_THREADS, lowered by threadpoolctl's limit), 1 for the
+// calling thread only; it never changes the result. An exception of any
+// worker (std::bad_alloc for a class count too large for memory) reaches the
+// caller once every worker has stopped.
 DistanceRange distance_range(const CondensedPairs& pairs, unsigned threads = 0);
 DistanceRange distance_range(const DistanceMatrix& matrix, unsigned threads = 0);
 DistanceRange distance_range(const Points& points, unsigned threads = 0);

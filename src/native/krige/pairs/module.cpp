@@ -5,6 +5,7 @@
 #include "krige/kernel/row_kernels.hpp"
 #include "krige/pairs/blocks.hpp"
 #include "krige/pairs/partial.hpp"
+#include "krige/pairs/rounds.hpp"
 #include "krige/pairs/variogram.hpp"
 
 namespace orv::krige::tiles {
@@ -18,11 +19,14 @@ const char* const kModuleDoc =
     "starting at a multiple of the tile edge) on the calling thread; merge_partials merges\n"
     "ClassPartial results exactly, so any set of blocks covering every pair once gives the\n"
     "bits of the single-machine pass, whatever the grouping, order, thread count or\n"
-    "instruction-set path. great_circle_matrix computes distances by the same per-pair code.\n"
+    "instruction-set path. merge_ranges, class_edges and class_means are the kriging core's\n"
+    "own steps between and after the two passes. great_circle_matrix computes distances by\n"
+    "the same per-pair code.\n"
     "\n"
     "isa_paths() lists the instruction-set paths this processor runs (baseline first);\n"
-    "force_isa(name) makes every later pass use one of them (the kriging core's too),\n"
-    "force_isa(None) the best again; for tests, not while passes run.\n";
+    "force_isa(name) makes every later pass of the process use one of them (the kriging\n"
+    "core shares this module's kernel library), force_isa(None) the best again; for tests,\n"
+    "not while passes run.\n";
 
 py::object isa_paths_of(const Call&) {
   py::list names;
@@ -34,7 +38,6 @@ py::object force_isa_of(const Call& call) {
   py::handle name = call.arg(0);
   if (name.is_none()) {
     force_isa(nullptr);
-    pyrt::set_global(call.globals(), "_forced_isa", py::none());
     return py::none();
   }
   if (!PyUnicode_Check(name.ptr())) {
@@ -43,10 +46,9 @@ py::object force_isa_of(const Call& call) {
   }
   const char* text = PyUnicode_AsUTF8(name.ptr());
   if (text == nullptr) pyrt::throw_current();
-  if (!force_isa(text))
+  if (!force_isa(text)) {
     pyrt::raise(PyExc_ValueError, "no instruction-set path %R here", name.ptr());
-  // The kriging core holds its own copy of the kernel and follows this name.
-  pyrt::set_global(call.globals(), "_forced_isa", name);
+  }
   return py::none();
 }
 
@@ -57,12 +59,12 @@ const pyrt::FunctionSpec kForceIsa = {
 
 void exec_pairs(py::handle, py::handle globals) {
   pyrt::set_global(globals, "np", pyrt::steal_or_throw(PyImport_ImportModule("numpy")));
-  pyrt::set_global(globals, "_forced_isa", py::none());
   py::object property = pyrt::builtin("property");
   pyrt::set_global(globals, "ClassPartial",
                    pyrt::make_class(class_partial_class(), globals, property));
-  for (const pyrt::FunctionSpec* spec : {&kTileSize, &kGreatCircleMatrix, &kBlockRange,
-                                         &kBlockClasses, &kMergePartials, &kIsaPaths, &kForceIsa}) {
+  for (const pyrt::FunctionSpec* spec :
+       {&kTileSize, &kGreatCircleMatrix, &kBlockRange, &kBlockClasses, &kMergePartials,
+        &kMergeRanges, &kClassEdges, &kClassMeans, &kIsaPaths, &kForceIsa}) {
     pyrt::set_global(globals, spec->name, pyrt::make_function(*spec, globals, nullptr, {}, {}));
   }
   add_variogram_functions(globals);

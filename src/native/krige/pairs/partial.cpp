@@ -12,6 +12,8 @@ const char* const kClassPartialDoc =
     "Made by block_classes and merge_partials; picklable. totals() gives the correctly rounded\n"
     "sums, which do not depend on how the tiles were grouped or in which order merged.";
 
+}  // namespace
+
 ClassPartials read_partial(py::handle partial) {
   py::object state = pyrt::get_attr(partial, PYRT_NAME("_state"));
   char* data = nullptr;
@@ -23,6 +25,8 @@ ClassPartials read_partial(py::handle partial) {
   }
   return partials;
 }
+
+namespace {
 
 py::object partial_init(const Call& call) {
   py::handle state = call.arg(1);
@@ -63,9 +67,11 @@ py::object merge_partials(const Call& call) {
     if (first) {
       merged = partials;
       first = false;
-    } else if (!merged.merge(partials)) {
+    } else if (merged.n_lags() != partials.n_lags()) {
       pyrt::raise(PyExc_ValueError, "ClassPartial objects of %zu and %zu classes do not merge",
                   merged.n_lags(), partials.n_lags());
+    } else {
+      merged.merge(partials);
     }
   });
   if (first) pyrt::raise(PyExc_ValueError, "merge_partials needs at least one ClassPartial");

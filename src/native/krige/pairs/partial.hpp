@@ -11,6 +11,9 @@ namespace orv::krige::tiles {
 extern const pyrt::ClassSpec& class_partial_class();
 extern const pyrt::FunctionSpec kMergePartials;
 
+// The class sums a ClassPartial holds (ValueError when malformed).
+ClassPartials read_partial(py::handle partial);
+
 // A new ClassPartial holding `partials` (the module's class, by name).
 py::object make_partial(const Call& call, const ClassPartials& partials);
 

@@ -1,5 +1,5 @@
 // The passes of the public variogram: the kriging core's own pass over all
-// pairs (variogram_range, variogram_totals), and the pass over points ordered
+// pairs (variogram_range, variogram_classes), and the pass over points ordered
 // in space with edges, a cut-off, estimators and a direction
 // (spatial_order, pair_range, filtered_classes).
 #include "krige/pairs/variogram.hpp"
@@ -82,7 +82,7 @@ py::object variogram_range_of(const Call& call) {
                         pyrt::steal_or_throw(PyLong_FromSize_t(range.pairs)));
 }
 
-py::object variogram_totals_of(const Call& call) {
+py::object variogram_classes_of(const Call& call) {
   const bool geographic = flag_argument(call.arg(3), "geographic");
   const PointBlock block = point_block(call.arg(0), call.arg(1), geographic, "coords");
   const Float64View edge_view = Float64View::of(call.arg(2), "edges");
@@ -92,11 +92,13 @@ py::object variogram_totals_of(const Call& call) {
     ReleasedGil unlocked;
     totals = class_totals(block.points, edges);
   }
-  py::object np = call.global(PYRT_NAME("np"));
-  const std::size_t n = edges.n_lags;
-  return py::make_tuple(int64_array(np, totals.count.data(), n),
-                        float64_array(np, totals.distance_sum.data(), n),
-                        float64_array(np, totals.semivariance_sum.data(), n));
+  // Each rounded class sum is the exact sum of a single term: the partial gives it back.
+  ClassPartials partials(edges.n_lags);
+  for (std::size_t k = 0; k < edges.n_lags; ++k) {
+    if (totals.count[k] == 0) continue;
+    partials.add_tile_class(k, totals.count[k], totals.distance_sum[k], totals.semivariance_sum[k]);
+  }
+  return make_partial(call, partials);
 }
 
 py::object pair_range_of(const Call& call) {
@@ -155,12 +157,11 @@ const pyrt::FunctionSpec kVariogramRange = {
     "(dmin, dmax, pairs) over all pairs, by the kriging core's pass.",
     variogram_range_of};
 
-const pyrt::FunctionSpec kVariogramTotals = {
-    "variogram_totals",
+const pyrt::FunctionSpec kVariogramClasses = {
+    "variogram_classes",
     {"coords", "values", "edges", "geographic"},
-    "(counts, distance_sum, semivariance_sum) per class over all pairs, by the kriging core's "
-    "pass.",
-    variogram_totals_of};
+    "The ClassPartial of all pairs by the kriging core's pass (the bits of its classes).",
+    variogram_classes_of};
 
 const pyrt::FunctionSpec kPairRange = {
     "pair_range",
@@ -185,7 +186,7 @@ const pyrt::FunctionSpec kFilteredClasses = {
 
 void add_variogram_functions(py::handle globals) {
   for (const pyrt::FunctionSpec* spec :
-       {&kSpatialOrder, &kVariogramRange, &kVariogramTotals, &kPairRange, &kFilteredClasses}) {
+       {&kSpatialOrder, &kVariogramRange, &kVariogramClasses, &kPairRange, &kFilteredClasses}) {
     pyrt::set_global(globals, spec->name, pyrt::make_function(*spec, globals, nullptr, {}, {}));
   }
 }

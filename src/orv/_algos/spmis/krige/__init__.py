@@ -10,10 +10,14 @@ import numpy as np
 from scipy import spatial  # type: ignore[import-untyped]  # SciPy ships no annotations
 
 from orv import error
+from orv._threads import register_with_threadpoolctl
 
 from . import variogram
 from ._distance import great_circle_distance
 from ._points import init_points, to_numeric_array
+
+# threadpoolctl (when installed) sees and limits the native passes' threads.
+register_with_threadpoolctl()
 
 __all__ = [
     "np",

@@ -5,16 +5,17 @@ points, a multiple of the native tile edge ``_pairs.tile_size(n)``, so every blo
 whole kernel tiles. Each block pair is reduced on its own, in two rounds:
 
 1. the smallest and largest distance of its pairs (``range_of_blocks``), merged into the range
-   of all pairs, from which the class edges follow exactly as the kriging core computes them;
+   of all pairs by ``_pairs.merge_ranges``, from which ``_pairs.class_edges`` gives the class
+   edges;
 2. the pair count and the exact distance and semivariance sums per class (``classes_of_blocks``),
    merged exactly in block-pair order, so the totals are those of the single-machine pass.
 
-``finish`` then takes the class means as the core does. Nothing here needs Dask: ``run_local``
-runs the rounds in this process, ``orv.distributed`` schedules the same functions on a cluster.
-A task holds two blocks, O(block_size) memory; the caller holds the points, O(n).
+``_pairs.class_means`` then takes the class means. The three steps between and after the
+rounds are the kriging core's own (its errors and warnings included). ``run`` does the rounds
+on any executor: ``run_local`` on a thread pool of this process, ``orv.distributed`` on a Dask
+cluster. A task holds two blocks, O(block_size) memory; the caller holds the points, O(n).
 """
 
-import math
 import operator
 import os
 from concurrent.futures import ThreadPoolExecutor
@@ -129,59 +130,12 @@ def _values_fit_blocks(values, n, geographic):
     return values.ndim == 1 or (geographic and values.shape == (n, 1))
 
 
-def raise_no_pairs():
-    """numpy's error for the maximum of no distances, as the core raises it."""
-    np.max(np.zeros(0))
-
-
 # ---------------------------------------------------------------- round 1: distance range
 
 
 def range_of_blocks(block_a, block_b, geographic, diagonal):
     """(smallest distance, largest distance, pairs) of one block pair."""
     return _pairs.block_range(block_a[0], block_b[0], geographic=geographic, diagonal=diagonal)
-
-
-def merge_ranges(ranges):
-    """The range of all pairs from the ranges of the block pairs; NaN anywhere gives NaN."""
-    low, high, pairs = math.inf, -math.inf, 0
-    for block_low, block_high, block_pairs in ranges:
-        if block_pairs == 0:
-            continue
-        pairs += block_pairs
-        if math.isnan(block_low) or math.isnan(block_high):
-            low = high = math.nan
-        elif not math.isnan(low):
-            low, high = min(low, block_low), max(high, block_high)
-    return low, high, pairs
-
-
-class ClassEdges:
-    """Class edges from the distance range, with the core's numpy steps and errors."""
-
-    def __init__(self, d_min, d_max, n_lags):
-        d_max = np.float64(d_max)
-        d_min = np.float64(d_min)
-        dd = (d_max - d_min) / n_lags
-        bins = d_min + dd * np.arange(n_lags)
-        self.bins = np.append(bins, _last_edge(d_max))
-        self.lags = np.zeros(n_lags)
-        self.semivariance = np.zeros(n_lags)
-        self.n_classes = max(operator.index(n_lags), 0)
-
-    @property
-    def edges(self):
-        """The n_classes + 1 edges as the float64 array the tile kernel reads."""
-        return np.ascontiguousarray(self.bins[: self.n_classes + 1], dtype=np.float64)
-
-
-def _last_edge(d_max):
-    # d_max + 0.001, or the next double above d_max where the offset is lost to rounding, so
-    # the largest distance stays inside the last class.
-    shifted = d_max + 0.001
-    if shifted > d_max or np.isnan(shifted):
-        return shifted
-    return np.nextafter(d_max, np.inf)
 
 
 # ---------------------------------------------------------------- round 2: class totals
@@ -201,45 +155,23 @@ def classes_of_blocks(block_a, block_b, edges, tile, geographic, diagonal):
     )
 
 
-def merge_classes(partials):
-    """Merge the block-pair partials (given in block-pair order) into class totals."""
-    return _pairs.merge_partials(partials).totals()
+# ---------------------------------------------------------------- the two rounds
 
 
-def finish(classes, totals):
-    """(lags, semivariance, counts, edges) of the kept classes, as the core's last steps give
-    them; ``edges`` are all the class edges.
+def run(points, values, n_lags, gtype, make_rounds, *, progress=None, block_size=None):
+    """The semivariogram by blocks: (lags, semivariance, counts, edges).
 
-    ``totals`` is None when there is no class to fill (n_lags <= 0).
-    """
-    lags, semivariance = classes.lags, classes.semivariance
-    counts = np.zeros(classes.n_classes, dtype=np.int64)
-    if totals is not None:
-        counts, distance_sum, semivariance_sum = totals
-        filled = counts > 0
-        with np.errstate(invalid="ignore", divide="ignore"):
-            lags[: classes.n_classes] = np.where(filled, distance_sum / counts, np.nan)
-            semivariance[: classes.n_classes] = np.where(filled, semivariance_sum / counts, np.nan)
-        if not filled.all():
-            # The core takes numpy's mean of an empty selection once, with its warnings.
-            np.mean(np.zeros(0))
-    kept = ~np.isnan(semivariance)
-    return lags[kept], semivariance[kept], counts[kept[: counts.size]], classes.bins
+    Same result, bit for bit, and same errors and warnings as ``core.init_variogram_model``;
+    ``counts`` holds the pair count of each kept class, ``edges`` all the class edges. Values
+    that are not a numeric array with one value per point are handed to the core itself
+    (``counts`` and ``edges`` are then None).
 
-
-# ---------------------------------------------------------------- in this process
-
-
-def run_local(points, values, n_lags, gtype, *, progress=None, block_size=None):
-    """The semivariogram by blocks in this process: (lags, semivariance, counts, edges).
-
-    Same result, bit for bit, and same errors as ``core.init_variogram_model`` (values that are
-    not a numeric array with one value per point are handed to the core itself; ``counts`` and
-    ``edges`` are then None). ``counts`` holds the pair count of each kept class, ``edges`` all
-    the class edges. ``progress(done, total)`` is called after each block pair of either round
-    with the pair visits done so far and the total of both rounds (each round visits every pair
-    once, so total = n * (n - 1)). Block pairs run on a thread pool of the available cores (the
-    kernels release the GIL).
+    ``make_rounds(data, plan)`` gives the executor of the rounds, an object with
+    ``each_pair(function, *arguments)``, which calls ``function(block_i, block_j, *arguments,
+    i == j)`` for every block pair (i, j) of ``plan.pairs`` and gives the results in that order,
+    and ``release()``, called once the rounds are over. ``progress(done, total)`` is called after
+    each block pair of either round with the pair visits done so far and the total of both
+    rounds (each round visits every pair once, so total = n * (n - 1)).
     """
     data = prepare(points, values, gtype)
     if data is None:
@@ -247,38 +179,61 @@ def run_local(points, values, n_lags, gtype, *, progress=None, block_size=None):
 
         return (*core.init_variogram_model(points, values, n_lags, gtype), None, None)
     plan = BlockPlan(data.points.shape[0], block_size)
-    if plan.total_pairs == 0:
-        raise_no_pairs()
-    blocks = [data.block(plan, k) for k in range(len(plan.starts))]
-    tracker = _Progress(progress, 2 * plan.total_pairs)
-    workers = min(len(plan.pairs), os.process_cpu_count() or 1)
-    with ThreadPoolExecutor(max_workers=workers) as pool:
-
-        def each_pair(function, *arguments):
-            futures = [
-                pool.submit(function, blocks[i], blocks[j], *arguments, i == j)
-                for i, j in plan.pairs
-            ]
-            results = []
-            for (i, j), future in zip(plan.pairs, futures, strict=True):
-                results.append(future.result())
-                tracker.advance(plan.point_pairs(i, j))
-            return results
-
-        d_min, d_max, _ = merge_ranges(each_pair(range_of_blocks, data.geographic))
-        classes = ClassEdges(d_min, d_max, n_lags)
-        totals = None
-        if classes.n_classes > 0:
-            partials = each_pair(classes_of_blocks, classes.edges, plan.tile, data.geographic)
-            totals = merge_classes(partials)
+    tracker = _Progress(progress, plan)
+    rounds = make_rounds(data, plan)
+    try:
+        ranges = tracker.each(rounds.each_pair(range_of_blocks, data.geographic))
+        d_min, d_max, _ = _pairs.merge_ranges(ranges)
+        edges = _pairs.class_edges(d_min, d_max, n_lags)
+        merged = None
+        if edges.size > 1:
+            partials = rounds.each_pair(classes_of_blocks, edges, plan.tile, data.geographic)
+            merged = _pairs.merge_partials(tracker.each(partials))
         else:
             tracker.advance(plan.total_pairs)  # no class to fill: the second round is empty
-    return finish(classes, totals)
+    finally:
+        rounds.release()
+    return (*_pairs.class_means(merged), edges)
+
+
+def run_local(points, values, n_lags, gtype, *, progress=None, block_size=None):
+    """``run`` in this process: block pairs on a thread pool of the available cores (the
+    kernels release the GIL), each on one thread."""
+    return run(
+        points, values, n_lags, gtype, _ThreadPoolRounds, progress=progress, block_size=block_size
+    )
+
+
+class _ThreadPoolRounds:
+    def __init__(self, data, plan):
+        self.plan = plan
+        self.blocks = [data.block(plan, k) for k in range(len(plan.starts))]
+        workers = max(1, min(len(plan.pairs), os.process_cpu_count() or 1))
+        self.pool = ThreadPoolExecutor(max_workers=workers)
+
+    def each_pair(self, function, *arguments):
+        futures = [
+            self.pool.submit(function, self.blocks[i], self.blocks[j], *arguments, i == j)
+            for i, j in self.plan.pairs
+        ]
+        return (future.result() for future in futures)
+
+    def release(self):
+        self.pool.shutdown(cancel_futures=True)
 
 
 class _Progress:
-    def __init__(self, callback, total):
-        self.callback, self.total, self.done = callback, total, 0
+    def __init__(self, callback, plan):
+        self.callback, self.plan = callback, plan
+        self.total, self.done = 2 * plan.total_pairs, 0
+
+    def each(self, results):
+        """The results of a round as a list, reporting each block pair as it arrives."""
+        collected = []
+        for (i, j), result in zip(self.plan.pairs, results, strict=True):
+            collected.append(result)
+            self.advance(self.plan.point_pairs(i, j))
+        return collected
 
     def advance(self, pairs):
         self.done += pairs
