@@ -34,6 +34,7 @@ bench: install
 	$(PY) benchmarks/bench_registry.py
 	$(PY) benchmarks/bench_distributed.py
 	$(PY) benchmarks/bench_dataset.py
+	$(PY) benchmarks/bench_variogram.py
 	$(PY) benchmarks/bench_kriging.py
 
 lint: install

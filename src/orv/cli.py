@@ -2,8 +2,10 @@
 
     orv drivers [--raster] [--vector] [--creatable] [--json]
     orv driver NAME [--json]
-    orv variogram FILE --x COL --y COL --value COL [--lags 20] [--geographic]
-                  [--plot out.png] [--json]
+    orv variogram FILE --value COL [--x COL --y COL] [--lags 20 | --edges E0,E1,...]
+                  [--max-distance D] [--estimator matheron|cressie]
+                  [--direction AZIMUTH [--tolerance 22.5]] [--fit MODEL|auto]
+                  [--geographic] [--encoding ENC] [--plot out.png] [--json]
 
 Bad arguments, a missing or unreadable file, a non-numeric column and an unknown driver end
 with a message on standard error and exit status 2.
@@ -17,9 +19,6 @@ from collections.abc import Sequence
 from typing import Any
 
 from ._cli import CliError
-
-# Pair count from which the variogram command reports progress unless told otherwise.
-PROGRESS_MIN_PAIRS = 5_000_000
 
 
 def _positive_int(text: str) -> int:
@@ -51,31 +50,7 @@ def build_parser() -> argparse.ArgumentParser:
     driver.set_defaults(run=_run_driver)
     _add_krige(commands)
 
-    variogram = commands.add_parser(
-        "variogram",
-        help="experimental semivariogram of sampled points",
-        description="Reads a CSV file (header line; delimiter detected) or any vector file "
-        "GDAL opens. For a vector file without --x/--y the coordinates come from point "
-        "geometries. Distances are in the coordinates' units, in km with --geographic.",
-    )
-    variogram.add_argument("file", metavar="FILE")
-    variogram.add_argument("--x", metavar="COL", help="column of the x coordinate (longitude)")
-    variogram.add_argument("--y", metavar="COL", help="column of the y coordinate (latitude)")
-    variogram.add_argument("--value", metavar="COL", required=True, help="sampled value column")
-    variogram.add_argument("--lags", type=_positive_int, default=20, help="classes (20)")
-    variogram.add_argument(
-        "--geographic", action="store_true", help="longitude/latitude: great-circle distances"
-    )
-    variogram.add_argument("--layer", help="layer of a vector file (default: the first)")
-    variogram.add_argument("--plot", metavar="PNG", help="write a plot of the classes")
-    variogram.add_argument("--json", action="store_true", help="print a JSON list")
-    variogram.add_argument(
-        "--progress",
-        action=argparse.BooleanOptionalAction,
-        default=None,
-        help=f"progress on standard error (default: from {PROGRESS_MIN_PAIRS:,} pairs on)",
-    )
-    variogram.set_defaults(run=_run_variogram)
+    _add_variogram(commands)
     return parser
 
 
@@ -97,65 +72,61 @@ def _run_driver(args: argparse.Namespace) -> None:
     _print_json(details) if args.json else print(format_driver(details))
 
 
-def _plot(path: str, classes: list[dict[str, Any]], title: str, unit: str) -> None:
-    import matplotlib
+def _add_variogram(commands: Any) -> None:
+    from ._cli.semivariogram import PROGRESS_MIN_PAIRS, parse_edges
 
-    matplotlib.use("Agg")
-    from matplotlib import pyplot as plt
-
-    figure, axes = plt.subplots(figsize=(6, 4))
-    lags = [c["lag"] for c in classes]
-    gammas = [c["semivariance"] for c in classes]
-    axes.plot(lags, gammas, "o-")
-    for c in classes:
-        axes.annotate(
-            str(c["pairs"]),
-            (c["lag"], c["semivariance"]),
-            fontsize=7,
-            textcoords="offset points",
-            xytext=(0, 5),
-            ha="center",
-        )
-    axes.set_xlabel(f"lag ({unit})")
-    axes.set_ylabel("semivariance")
-    axes.set_title(title)
-    try:
-        figure.savefig(path, dpi=100)
-    except OSError as exc:
-        raise CliError(f"cannot write the plot {path}: {exc.strerror or exc}") from None
-    finally:
-        plt.close(figure)
+    variogram = commands.add_parser(
+        "variogram",
+        help="experimental semivariogram of sampled points",
+        description="Reads a CSV file (header line; delimiter detected; UTF-8, else UTF-16 "
+        "or Latin-1 as stated, or --encoding) or any vector file GDAL opens. For a vector "
+        "file without --x/--y the coordinates come from point geometries, and a geographic "
+        "CRS of the layer means great-circle distances in km. Rows with a missing "
+        "coordinate or value are skipped and counted.",
+    )
+    variogram.add_argument("file", metavar="FILE")
+    variogram.add_argument("--x", metavar="COL", help="column of the x coordinate (longitude)")
+    variogram.add_argument("--y", metavar="COL", help="column of the y coordinate (latitude)")
+    variogram.add_argument("--value", metavar="COL", required=True, help="sampled value column")
+    variogram.add_argument("--lags", type=_positive_int, default=20, help="classes (20)")
+    variogram.add_argument(
+        "--max-distance", type=float, metavar="D", help="leave out pairs farther apart than D"
+    )
+    variogram.add_argument(
+        "--edges", type=parse_edges, metavar="E0,E1,...", help="explicit class edges"
+    )
+    variogram.add_argument(
+        "--estimator", choices=("matheron", "cressie"), default="matheron", help="(matheron)"
+    )
+    variogram.add_argument(
+        "--direction", type=float, metavar="AZIMUTH", help="degrees clockwise from north"
+    )
+    variogram.add_argument(
+        "--tolerance", type=float, default=22.5, metavar="DEG", help="around --direction (22.5)"
+    )
+    variogram.add_argument(
+        "--fit", metavar="MODEL", help="fit a model (Spherical, Exponential, ..., or auto)"
+    )
+    variogram.add_argument(
+        "--geographic", action="store_true", help="longitude/latitude: great-circle distances"
+    )
+    variogram.add_argument("--layer", help="layer of a vector file (default: the first)")
+    variogram.add_argument("--encoding", help="encoding of a CSV file (default: detected)")
+    variogram.add_argument("--plot", metavar="PNG", help="write a plot of the classes")
+    variogram.add_argument("--json", action="store_true", help="print JSON")
+    variogram.add_argument(
+        "--progress",
+        action=argparse.BooleanOptionalAction,
+        default=None,
+        help=f"progress on standard error (default: from {PROGRESS_MIN_PAIRS:,} pairs on)",
+    )
+    variogram.set_defaults(run=_run_variogram)
 
 
 def _run_variogram(args: argparse.Namespace) -> None:
-    from ._cli.points import read_points
-    from ._cli.semivariogram import GType, ProgressReport, semivariogram
-    from ._cli.text import format_table
+    from ._cli.semivariogram import run_variogram
 
-    if args.plot and not os.path.isdir(os.path.dirname(os.path.abspath(args.plot))):
-        raise CliError(f"cannot write the plot {args.plot}: no such directory")
-    points, values = read_points(args.file, args.x, args.y, args.value, args.layer)
-    n = len(values)
-    pairs = n * (n - 1) // 2
-    show = args.progress if args.progress is not None else pairs >= PROGRESS_MIN_PAIRS
-    gtype: GType = "GEOGCS" if args.geographic else "PROJCS"
-    progress = ProgressReport("variogram") if show else None
-    classes = semivariogram(points, values, args.lags, gtype, progress)
-    unit = "km" if args.geographic else "coordinate units"
-    if args.plot:
-        _plot(args.plot, classes, f"{os.path.basename(args.file)}: {n} points", unit)
-    if args.json:
-        _print_json(classes)
-        return
-    rows = [
-        [k, f"{c['lag']:.6g}", f"{c['semivariance']:.6g}", c["pairs"]]
-        for k, c in enumerate(classes)
-    ]
-    print(format_table(("class", "lag", "semivariance", "pairs"), rows))
-    print(
-        f"{n} points, {pairs:,} pairs, {len(classes)} non-empty of {args.lags} classes; "
-        f"lag in {unit}"
-    )
+    run_variogram(args)
 
 
 # --- The krige command (orv._cli.krige).

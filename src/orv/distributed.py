@@ -44,10 +44,16 @@ def init_variogram_model(points, values, n_lags, gtype, *, client=None, block_si
     the single-machine core is called with them here, so its own result or error is the answer.
     """
     _require_dask()
-    lags, semivariance, _ = _tiled.run(
-        points, values, n_lags, gtype, partial(_rounds, client), block_size=block_size
+    lags, semivariance, *_ = _tiled.run(
+        points, values, n_lags, gtype, cluster_rounds(client), block_size=block_size
     )
     return lags, semivariance
+
+
+def cluster_rounds(client):
+    """The executor of the tiled runner's rounds (``_tiled.run``'s ``make_rounds``) on
+    ``client``, as ``init_variogram_model`` uses it."""
+    return partial(_rounds, client)
 
 
 def _rounds(client, data, plan):

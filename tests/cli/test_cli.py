@@ -122,31 +122,87 @@ def test_variogram_csv_matches_the_core(tmp_path, points, values, lags, delimite
     assert [c["pairs"] for c in classes] == reference_counts(pdist(xy), lags)
 
 
-def test_variogram_geographic_vector_file_with_plot(tmp_path):
+def write_gpkg(path, points, values, epsg):
     from osgeo import ogr, osr
 
-    rng = np.random.default_rng(3)
-    lonlat, z = rng.uniform([5, 45], [7, 47], (60, 2)), rng.normal(size=60)
-    path = tmp_path / "samples.gpkg"
     dataset = ogr.GetDriverByName("GPKG").CreateDataSource(str(path))
     srs = osr.SpatialReference()
-    srs.ImportFromEPSG(4326)
+    srs.ImportFromEPSG(epsg)
     layer = dataset.CreateLayer("samples", srs, ogr.wkbPoint)
     layer.CreateField(ogr.FieldDefn("z", ogr.OFTReal))
-    for (lon, lat), value in zip(lonlat, z, strict=True):
+    for (x, y), value in zip(points, values, strict=True):
         feature = ogr.Feature(layer.GetLayerDefn())
-        feature.SetField("z", float(value))
-        feature.SetGeometry(ogr.CreateGeometryFromWkt(f"POINT ({float(lon)!r} {float(lat)!r})"))
+        if not np.isnan(value):  # a NaN value stays unset: a null field
+            feature.SetField("z", float(value))
+        feature.SetGeometry(ogr.CreateGeometryFromWkt(f"POINT ({float(x)!r} {float(y)!r})"))
         layer.CreateFeature(feature)
-    dataset = layer = None
+    return path
+
+
+def test_variogram_of_a_geographic_layer_with_fit_and_plot(tmp_path):
+    rng = np.random.default_rng(3)
+    lonlat, z = rng.uniform([5, 45], [7, 47], (60, 2)), rng.normal(size=60)
+    z[7] = np.nan
+    path = write_gpkg(tmp_path / "samples.gpkg", lonlat, z, 4326)
     png = tmp_path / "plot.png"
-    classes = orv_json(
-        "variogram", path, "--value", "z", "--lags", 6, "--geographic", "--plot", png
-    )
-    expected_lags, _ = core.init_variogram_model(lonlat, z, 6, "GEOGCS")
-    assert [c["lag"] for c in classes] == expected_lags.tolist()
-    assert sum(c["pairs"] for c in classes) == 60 * 59 // 2
+    args = ("variogram", path, "--value", "z", "--lags", 6, "--plot", png, "--fit", "spherical")
+    result = orv_json(*args)
+    kept = ~np.isnan(z)
+    expected_lags, _ = core.init_variogram_model(lonlat[kept], z[kept], 6, "GEOGCS")
+    assert [c["lag"] for c in result["classes"]] == expected_lags.tolist()
+    assert sum(c["pairs"] for c in result["classes"]) == 59 * 58 // 2
+    assert result["model"]["model"] == "Spherical"
+    assert list(result["model"]["parameters"]) == ["PSill", "Range", "Nugget"]
     assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    lines = orv(*args).stdout.splitlines()
+    assert lines[-3].endswith("lag in km (great-circle distances, from the layer's geographic CRS)")
+    assert lines[-2] == "1 of 60 rows skipped: a coordinate or the value is missing"
+    assert lines[-1].startswith("fitted Spherical: PSill=")
+
+
+def test_variogram_of_a_projected_layer_names_its_unit(tmp_path):
+    rng = np.random.default_rng(4)
+    xy = rng.uniform([5e5, 5.6e6], [6e5, 5.7e6], (50, 2))
+    path = write_gpkg(tmp_path / "samples.gpkg", xy, rng.normal(size=50), 3857)
+    result = orv("variogram", path, "--value", "z", "--max-distance", 3e4, "--estimator", "cressie")
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines()[-1].endswith("classes; lag in metre")
+    result = orv("variogram", path, "--value", "z", "--geographic")
+    assert result.returncode == 2 and "contradicts the crs" in result.stderr
+
+
+@pytest.mark.parametrize(
+    ("content", "args", "note", "pairs"),
+    [
+        ("x;y;zé\n0;0;1\n3;4;2\n6;8;4\n".encode("latin-1"), ("--value", "zé"), "Latin-1", 3),
+        ("x,y,z\n0,0,1\n3,4,2\n6,8,4\n".encode("utf-16"), ("--value", "z"), "", 3),
+        ("x,y,z\n0,0,1\n3,4,2\n6,8,4\n".encode("utf-16-le"), ("--value", "z"), "UTF-16-LE", 3),
+        (
+            "x,y,zé\n0,0,1\n3,4,2\n6,8,4\n".encode("latin-1"),
+            ("--value", "zé", "--encoding", "utf-8"),
+            "not utf-8 text",
+            None,
+        ),
+        (
+            f"x,y,z,w\n0,0,1,{'a' * 200_000}\n3,4,,b\n6,8,4,c\n9,9,1,d\n".encode(),
+            ("--value", "z"),
+            "",
+            3,
+        ),
+    ],
+)
+def test_variogram_reads_csv_in_any_encoding_and_size(tmp_path, content, args, note, pairs):
+    path = tmp_path / "samples.csv"
+    path.write_bytes(content)
+    result = orv("variogram", path, "--x", "x", "--y", "y", *args, "--lags", 2)
+    assert note in result.stderr and "Traceback" not in result.stderr
+    if pairs is None:
+        assert result.returncode == 2
+    else:
+        assert result.returncode == 0
+        assert result.stdout.splitlines()[
+            -2 if "w" in content.decode("latin-1") else -1
+        ].startswith(f"3 points, {pairs} pairs")
 
 
 def test_variogram_reports_progress_on_stderr(tmp_path):
@@ -158,11 +214,6 @@ def test_variogram_reports_progress_on_stderr(tmp_path):
     shares = [int(s) for s in re.findall(r"(\d+)% of", result.stderr)]
     assert len(shares) >= 2 and shares == sorted(shares) and shares[-1] == 100
     assert result.stdout.splitlines()[-1].startswith(f"{n} points, {n * (n - 1) // 2:,} pairs")
-
-
-def test_variogram_progress_through_the_tiled_runner(tmp_path):
-    pytest.importorskip("orv._algos.spmis.krige._tiled")
-    test_variogram_reports_progress_on_stderr(tmp_path)
 
 
 @pytest.mark.parametrize(
@@ -182,6 +233,21 @@ def test_variogram_progress_through_the_tiled_runner(tmp_path):
         ),
         (("variogram", "{csv}", "--x", "x", "--y", "y"), "--value"),
         (("variogram", "{tmp}/junk.shp", "--value", "z"), "not a vector file"),
+        (("variogram", "{tmp}/empty", "--value", "z"), "a folder, not vector data"),
+        (("variogram", "{one}", "--x", "x", "--y", "y", "--value", "z"), "at least 2 samples"),
+        (("variogram", "{far}", "--x", "x", "--y", "y", "--value", "z"), "distances overflow"),
+        (
+            ("variogram", "{far}", "--x", "x", "--y", "y", "--value", "z", "--geographic"),
+            "longitude 1e+200 lies outside",
+        ),
+        (
+            ("variogram", "{csv}", "--x", "x", "--y", "y", "--value", "z", "--lags", "1000000000"),
+            "n_lags must lie between 1 and 4096",
+        ),
+        (
+            ("variogram", "{csv}", "--x", "x", "--y", "y", "--value", "z", "--edges", "0,a"),
+            "comma-separated list",
+        ),
         (("drivers", "--bogus"), "unrecognized arguments"),
         ((), "required"),
     ],
@@ -190,6 +256,10 @@ def test_errors_exit_with_status_2(tmp_path, args, message):
     csv = tmp_path / "labels.csv"
     csv.write_text("x,y,z,label\n0,0,1,a\n1,1,2,b\n")
     (tmp_path / "junk.shp").write_text("not a shapefile")
-    result = orv(*(a.format(tmp=tmp_path, csv=csv) for a in args))
+    (tmp_path / "empty").mkdir()
+    (tmp_path / "one.csv").write_text("x,y,z\n0,0,1\n")
+    (tmp_path / "far.csv").write_text("x,y,z\n0,0,1\n1e200,0,2\n2,2,3\n")
+    names = {"tmp": tmp_path, "csv": csv, "one": tmp_path / "one.csv", "far": tmp_path / "far.csv"}
+    result = orv(*(a.format(**names) for a in args))
     assert result.returncode == 2
     assert message in result.stderr and "Traceback" not in result.stderr

@@ -52,3 +52,8 @@ assert grid.bounds is None and no_value == (-1.0,)
 survey = orv.create_vector(None)
 assert_type(survey.layer_count, int)
 assert_type(orv.driver("GTiff"), Driver)
+
+experimental = orv.variogram(points, [0.0, 1.0, 3.0], n_lags=2)
+assert_type(experimental.pairs, NDArray[np.int64])
+fitted: orv.VariogramModel = experimental.fit("Linear", fixed={"Nugget": 0.0})
+assert_type(fitted.parameters, dict[str, float])

@@ -6,6 +6,7 @@
 #include "krige/pairs/blocks.hpp"
 #include "krige/pairs/partial.hpp"
 #include "krige/pairs/rounds.hpp"
+#include "krige/pairs/variogram.hpp"
 
 namespace orv::krige::tiles {
 namespace {
@@ -66,6 +67,7 @@ void exec_pairs(py::handle, py::handle globals) {
         &kMergeRanges, &kClassEdges, &kClassMeans, &kIsaPaths, &kForceIsa}) {
     pyrt::set_global(globals, spec->name, pyrt::make_function(*spec, globals, nullptr, {}, {}));
   }
+  add_variogram_functions(globals);
 }
 
 const pyrt::ModuleSpec kPairsModule = {"_pairs", kModuleDoc, exec_pairs};

@@ -159,11 +159,12 @@ def classes_of_blocks(block_a, block_b, edges, tile, geographic, diagonal):
 
 
 def run(points, values, n_lags, gtype, make_rounds, *, progress=None, block_size=None):
-    """The semivariogram by blocks: (lags, semivariance, counts).
+    """The semivariogram by blocks: (lags, semivariance, counts, edges).
 
     Same result, bit for bit, and same errors and warnings as ``core.init_variogram_model``;
-    ``counts`` holds the pair count of each kept class. Values that are not a numeric array with
-    one value per point are handed to the core itself (``counts`` is then None).
+    ``counts`` holds the pair count of each kept class, ``edges`` all the class edges. Values
+    that are not a numeric array with one value per point are handed to the core itself
+    (``counts`` and ``edges`` are then None).
 
     ``make_rounds(data, plan)`` gives the executor of the rounds, an object with
     ``each_pair(function, *arguments)``, which calls ``function(block_i, block_j, *arguments,
@@ -176,7 +177,7 @@ def run(points, values, n_lags, gtype, make_rounds, *, progress=None, block_size
     if data is None:
         from . import core
 
-        return (*core.init_variogram_model(points, values, n_lags, gtype), None)
+        return (*core.init_variogram_model(points, values, n_lags, gtype), None, None)
     plan = BlockPlan(data.points.shape[0], block_size)
     tracker = _Progress(progress, plan)
     rounds = make_rounds(data, plan)
@@ -192,7 +193,7 @@ def run(points, values, n_lags, gtype, make_rounds, *, progress=None, block_size
             tracker.advance(plan.total_pairs)  # no class to fill: the second round is empty
     finally:
         rounds.release()
-    return _pairs.class_means(merged)
+    return (*_pairs.class_means(merged), edges)
 
 
 def run_local(points, values, n_lags, gtype, *, progress=None, block_size=None):
