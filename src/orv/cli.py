@@ -6,6 +6,9 @@
                   [--max-distance D] [--estimator matheron|cressie]
                   [--direction AZIMUTH [--tolerance 22.5]] [--fit MODEL|auto]
                   [--geographic] [--encoding ENC] [--plot out.png] [--json]
+    orv krige FILE --value COL [--x COL --y COL] [--model auto|NAME] [--lags N]
+              [--max-distance D] [--neighbours K|all] (--resolution R | --size COLUMNS ROWS)
+              [--bounds XMIN YMIN XMAX YMAX] [--crs CRS] --out OUT.tif [--plot OUT.png]
 
 Bad arguments, a missing or unreadable file, a non-numeric column and an unknown driver end
 with a message on standard error and exit status 2.

@@ -136,12 +136,6 @@ def _folder_exists(path: str, what: str) -> None:
         raise CliError(f"cannot write {what} {path}: no such directory")
 
 
-def _crs_text(crs: Any) -> str | None:
-    if crs is None or isinstance(crs, str):
-        return crs
-    return str(crs.ExportToWkt())  # the layer's osr.SpatialReference
-
-
 def _grid_of(args: argparse.Namespace, points: np.ndarray) -> tuple[tuple[float, ...], Any]:
     if args.bounds is not None:
         bounds = tuple(args.bounds)
@@ -194,48 +188,62 @@ def _fit(points: np.ndarray, values: np.ndarray, args: argparse.Namespace, crs: 
 
 
 def run_krige(args: argparse.Namespace) -> None:
+    import warnings
+
     from ..error import ORVError
-    from ..geostat import OrdinaryKriging
+    from ..geostat import CoincidentSamplesWarning, MissingSamplesWarning, OrdinaryKriging
+    from ..geostat._grid import make_grid
     from .points import read_points
 
     _folder_exists(args.out, "the raster")
     if args.plot:
         _folder_exists(args.plot, "the plot")
     table = read_points(args.file, args.x, args.y, args.value, args.layer)
-    points, values = np.asarray(table[0]), np.asarray(table[1])
-    crs = args.crs if args.crs is not None else _crs_text(getattr(table, "crs", None))
+    for note in table.notes:
+        print(f"orv krige: note: {note}", file=sys.stderr)
+    crs = args.crs if args.crs is not None else table.crs
     start = time.perf_counter()
     try:
-        model = _fit(points, values, args, crs)
-        values_text = "  ".join(f"{name}={value:.6g}" for name, value in model.parameters.items())
-        print(f"model: {model.model}  {values_text}")
-        kriging = OrdinaryKriging(
-            points,
-            values,
-            model,
-            neighbours=args.neighbours,
-            max_distance=args.max_distance,
-            crs=crs,
-        )
-        bounds, resolution = _grid_of(args, kriging.points)
-        from ..geostat._grid import make_grid
-
-        grid = make_grid(bounds, resolution)
-        cells = grid.width * grid.height
-        show = args.progress if args.progress is not None else cells >= PROGRESS_MIN_CELLS
-        database = kriging.to_raster(
-            args.out, bounds, resolution, crs=crs, progress=TileProgress() if show else None
-        )
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            model = _fit(table.points, table.values, args, crs)
+            kriging = OrdinaryKriging(
+                table.points,
+                table.values,
+                model,
+                neighbours=args.neighbours,
+                max_distance=args.max_distance,
+                crs=crs,
+            )
+            values_text = "  ".join(f"{k}={v:.6g}" for k, v in model.parameters.items())
+            print(f"model: {model.model}  {values_text}")
+            bounds, resolution = _grid_of(args, kriging.points)
+            grid = make_grid(bounds, resolution)
+            cells = grid.width * grid.height
+            show = args.progress if args.progress is not None else cells >= PROGRESS_MIN_CELLS
+            database = kriging.to_raster(
+                args.out, bounds, resolution, crs=crs, progress=TileProgress() if show else None
+            )
     except (ValueError, TypeError, ORVError) as exc:
-        raise CliError(str(exc)) from None
+        raise CliError(f"{args.file}: {exc}") from None
+    # Rows left out or merged are counted in the summary; other warnings are shown.
+    counted = (MissingSamplesWarning, CoincidentSamplesWarning)
+    for warning in caught:
+        if not issubclass(warning.category, counted):
+            print(f"orv krige: warning: {warning.message}", file=sys.stderr)
     with database:
         if args.plot:
-            _plot(
-                args.plot, database, f"{os.path.basename(args.file)}: {len(kriging.values)} samples"
-            )
+            title = f"{os.path.basename(args.file)}: {len(kriging.values)} samples"
+            _plot(args.plot, database, title)
     reach = "all samples" if args.neighbours is None else f"{args.neighbours} neighbours"
     print(
         f"{args.out}: {grid.width} x {grid.height} cells of {grid.dx:g} x {grid.dy:g}, "
         f"bands estimate and variance, {len(kriging.values)} samples, {reach}, "
         f"{time.perf_counter() - start:.1f} s"
     )
+    skipped = len(table.values) - len(kriging.values)
+    if skipped:
+        print(
+            f"{skipped} of {len(table.values)} rows skipped or merged: a coordinate or the "
+            "value is missing, or the location repeats"
+        )

@@ -22,6 +22,7 @@ from numpy.typing import ArrayLike, NDArray
 from .._algos.spmis.krige import _kriging, core, great_circle_distance
 from .._algos.spmis.krige import variogram as model_functions
 from . import _grid
+from ._inputs import prepare_samples, to_points
 
 __all__ = [
     "GLOBAL_MAX_SAMPLES",
@@ -67,98 +68,6 @@ class CrossValidation(NamedTuple):
 
 
 # --- samples ------------------------------------------------------------------------------
-
-
-class _Samples(NamedTuple):
-    points: Array
-    values: Array
-    dropped: int
-    geographic: bool
-
-
-def _prepare_samples(
-    points: ArrayLike,
-    values: ArrayLike,
-    *,
-    geographic: Any,
-    crs: Any,
-    minimum: int,
-    stacklevel: int,
-) -> _Samples:
-    """Float64 points (n, k) and values (n,) without missing samples (one warning), and
-    whether distances are great-circle."""
-    point_array = _float_array(points, "points")
-    if point_array.ndim != 2 or point_array.shape[1] < 1:
-        raise ValueError(
-            "points must be a 2-D array with one row per point and one column per coordinate, "
-            f"not an array of shape {point_array.shape}"
-        )
-    value_array = _float_array(values, "values")
-    if value_array.ndim == 2 and value_array.shape[1] == 1:
-        value_array = value_array[:, 0]
-    if value_array.ndim != 1:
-        raise ValueError(
-            f"values must be one-dimensional, not an array of shape {value_array.shape}"
-        )
-    if value_array.shape[0] != point_array.shape[0]:
-        raise ValueError(
-            f"values has {value_array.shape[0]} entries but there are {point_array.shape[0]} points"
-        )
-    is_geographic = _use_geographic(geographic, crs)
-    missing = np.isnan(point_array).any(axis=1) | np.isnan(value_array)
-    if np.isinf(point_array[~missing]).any() or np.isinf(value_array[~missing]).any():
-        raise ValueError("points and values must not be infinite")
-    dropped = int(missing.sum())
-    if dropped:
-        warnings.warn(
-            f"{dropped} of {missing.size} samples left out: a missing coordinate or value",
-            UserWarning,
-            stacklevel=stacklevel + 1,
-        )
-        point_array, value_array = point_array[~missing], value_array[~missing]
-    if point_array.shape[0] < minimum:
-        raise ValueError(f"need at least {minimum} samples with values, got {point_array.shape[0]}")
-    if is_geographic and point_array.shape[1] != 2:
-        raise ValueError(
-            f"geographic points need two columns (longitude, latitude), not {point_array.shape[1]}"
-        )
-    return _Samples(
-        np.ascontiguousarray(point_array), np.ascontiguousarray(value_array), dropped, is_geographic
-    )
-
-
-def _float_array(data: ArrayLike, name: str) -> Array:
-    try:
-        array = np.asarray(data)
-    except ValueError as exc:
-        raise ValueError(f"{name} must be a rectangular array of numbers: {exc}") from None
-    if array.dtype.kind in "iuf":
-        return np.asarray(array, dtype=np.float64)
-    if array.dtype.kind == "O":
-        try:
-            return np.asarray(array, dtype=np.float64)
-        except (TypeError, ValueError) as exc:
-            raise TypeError(f"{name} must hold numbers only: {exc}") from None
-    raise TypeError(f"{name} must hold real numbers, not {array.dtype} values")
-
-
-def _use_geographic(geographic: Any, crs: Any) -> bool:
-    if geographic is not None and not isinstance(geographic, (bool, np.bool_)):
-        raise TypeError(f"geographic must be True, False or None, not {geographic!r}")
-    if crs is None:
-        return bool(geographic)
-    from osgeo import osr  # type: ignore[import-untyped]  # the binding ships no annotations
-
-    srs = osr.SpatialReference()
-    text = crs.to_wkt() if hasattr(crs, "to_wkt") else crs
-    code = srs.ImportFromEPSG(text) if isinstance(text, int) else srs.SetFromUserInput(str(text))
-    if code != 0:
-        raise ValueError(f"crs {crs!r} is not a coordinate reference system GDAL reads")
-    from_crs = bool(srs.IsGeographic())
-    if geographic is not None and bool(geographic) != from_crs:
-        kind = "geographic" if from_crs else "not geographic"
-        raise ValueError(f"geographic={bool(geographic)} contradicts the crs, which is {kind}")
-    return from_crs
 
 
 def _merge_coincident(points: Array, values: Array, stacklevel: int) -> tuple[Array, Array]:
@@ -308,7 +217,7 @@ class OrdinaryKriging:
         geographic: bool | None = None,
         crs: Any = None,
     ) -> None:
-        samples = _prepare_samples(
+        samples = prepare_samples(
             points, values, geographic=geographic, crs=crs, minimum=2, stacklevel=2
         )
         if not samples.geographic and samples.points.shape[1] not in (2, 3):
@@ -396,11 +305,11 @@ class OrdinaryKriging:
         """(estimate, variance) at ``targets``: one row per target with the samples'
         columns (one target may be given as a flat sequence). Float64 arrays of one entry
         per target; NaN for a target with a missing coordinate or no sample in reach."""
-        array = _float_array(targets, "targets")
         columns = self.points.shape[1]
-        if array.ndim == 1 and array.size == columns:
-            array = array[np.newaxis, :]
-        if array.ndim != 2 or array.shape[1] != columns:
+        if np.ndim(targets) == 1 and np.size(targets) == columns:
+            targets = [targets]  # one target as a flat sequence
+        array = to_points(targets, name="targets")
+        if array.shape[1] != columns:
             raise ValueError(
                 f"targets must have {columns} columns like the samples, not shape {array.shape}"
             )
