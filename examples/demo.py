@@ -200,7 +200,7 @@ def krige_known_field():
     check = kriging.cross_validate()
     print(
         f"    leave-one-out: RMSE {check.rmse:.4f}, mean squared standardised error "
-        f"{check.msse:.2f}"
+        f"{check.msse:.3g}"
     )
     OUT.mkdir(exist_ok=True)
     path = OUT / "kriged.tif"
