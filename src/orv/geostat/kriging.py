@@ -36,7 +36,7 @@ __all__ = [
 # count the neighbourhoods must be local.
 GLOBAL_MAX_SAMPLES = 10_000
 
-# Parameters that must be positive, per model (the others must not be negative).
+# Parameters that must be positive (a zero range divides by zero).
 _POSITIVE = ("Range",)
 
 type Array = NDArray[np.float64]
