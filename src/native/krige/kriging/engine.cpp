@@ -214,14 +214,13 @@ std::size_t Engine::grid(const Grid& grid, double* estimate, double* variance,
             select_neighbourhood(samples_, worker.candidates, place, reach_, worker.near,
                                  worker.distances);
             // The candidate slots of the members, in member order.
-            const std::vector<Neighbour>& near = worker.near;
+            const Neighbour* near = worker.near.data();
+            double* cache = worker.pair_cache.data();
             const Result result = krige_local(worker, place, [&](std::size_t a, std::size_t b) {
-              const std::size_t slot_a = near[a].slot;
-              const std::size_t slot_b = near[b].slot;
               if (!cached) {
                 return model_.at(samples_.pair_distance(near[a].index, near[b].index));
               }
-              double& gamma = worker.pair_cache[slot_a * count + slot_b];
+              double& gamma = cache[near[a].slot * count + near[b].slot];
               if (std::isnan(gamma)) {
                 gamma = model_.at(samples_.pair_distance(near[a].index, near[b].index));
               }

@@ -176,20 +176,16 @@ void solve_lower(const Eigen::MatrixXd& l, Eigen::VectorXd& y) {
   }
 }
 
-void LocalSystem::factorise() {
-  // K is symmetric: the strict upper triangle keeps it for the LU fallback
-  // while the factorisation overwrites the lower one and the diagonal.
-  const Eigen::VectorXd diagonal = k_.diagonal();
+bool LocalSystem::factorise() {
   cholesky_ = cholesky_lower(k_.data(), static_cast<std::size_t>(k_.rows()));
   if (cholesky_) {
     u_ = dz_;
     solve_lower(k_, u_);
-  } else {
-    k_.diagonal() = diagonal;
-    k_.triangularView<Eigen::StrictlyLower>() = k_.transpose();
-    lu_.compute(k_);
   }
+  return cholesky_;
 }
+
+void LocalSystem::factorise_lu() { lu_.compute(k_); }
 
 Result LocalSystem::solve(const double* target_gammas) const {
   const std::size_t m = members_.size();

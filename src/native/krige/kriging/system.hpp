@@ -49,7 +49,9 @@ class LocalSystem {
   bool unstable() const { return !cholesky_; }
 
  private:
-  void factorise();
+  // Cholesky of K (false: not positive definite), or LU of the whole K.
+  bool factorise();
+  void factorise_lu();
 
   std::vector<std::uint32_t> members_;
   bool valid_ = false;
@@ -79,7 +81,19 @@ void LocalSystem::factor(const std::uint32_t* members, std::size_t m, const doub
     g0_[i] = pair(0, static_cast<std::size_t>(i) + 1);
     dz_[i] = values[i + 1] - z0_;
   }
+  // K's lower triangle, column by column; the upper one only if needed.
   k_.resize(n, n);
+  for (Eigen::Index j = 0; j < n; ++j) {
+    double* column = k_.data() + j * n;
+    const double g_j0 = g0_[j];
+    column[j] = g_j0 + g_j0;
+    for (Eigen::Index i = j + 1; i < n; ++i) {
+      column[i] =
+          (g0_[i] + g_j0) - pair(static_cast<std::size_t>(j) + 1, static_cast<std::size_t>(i) + 1);
+    }
+  }
+  if (factorise()) return;
+  // Not positive definite: K again, whole, for the LU fallback.
   for (Eigen::Index j = 0; j < n; ++j) {
     k_(j, j) = g0_[j] + g0_[j];
     for (Eigen::Index i = j + 1; i < n; ++i) {
@@ -89,7 +103,7 @@ void LocalSystem::factor(const std::uint32_t* members, std::size_t m, const doub
       k_(j, i) = covariance;
     }
   }
-  factorise();
+  factorise_lu();
 }
 
 // The same system for all samples, factorised once, with the targets solved
