@@ -14,7 +14,7 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Targets per task of a pass over given targets.
 constexpr std::size_t kTargetsPerTask = 64;
 // Candidates up to which a block keeps the semivariances of their pairs.
-constexpr std::size_t kMaxCachedCandidates = 2048;
+constexpr std::size_t kMaxCachedCandidates = 1024;
 // Grid blocks: an edge of about this share of the neighbourhood radius, in
 // cells, and at most kMaxBlockEdge cells.
 constexpr double kBlockEdgePerRadius = 1.0 / 1.5;
