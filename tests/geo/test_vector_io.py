@@ -163,3 +163,15 @@ def test_gdal_warnings_become_gdal_warnings(tmp_path):
     db.dataset.CreateLayer("w", None, ogr.wkbPoint)
     with pytest.warns(error.GDALWarning, match="laundered"):
         db.layer("w").CreateField(ogr.FieldDefn("a_long_field_name", ogr.OFTString))
+
+
+def test_a_folder_with_a_broken_shapefile_raises_and_an_unclosed_one_only_warns(tmp_path):
+    for suffix, content in ((".shp", b"garbage"), (".shx", b"x"), (".dbf", b"y")):
+        (tmp_path / f"broken{suffix}").write_bytes(content)
+    db = orv.open(tmp_path, kind="vector")
+    with pytest.raises(error.GDALError, match="unreadable, or corrupt"):
+        db.layer_count
+    # A wrapper collected without close() cannot raise: GDAL's text arrives as a warning.
+    db = orv.open(tmp_path, kind="vector")
+    with pytest.warns(error.GDALWarning, match="closing"):
+        del db

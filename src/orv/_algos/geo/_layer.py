@@ -76,11 +76,13 @@ class Layer:
         return float(xmin), float(ymin), float(xmax), float(ymax)
 
     @property
+    @gdal_errors
     def geometry_type(self) -> str:
         """GDAL's name of the declared geometry type ("Point", "Multi Polygon", ...)."""
         return str(ogr.GeometryTypeToName(self._live().GetGeomType()))
 
     @property
+    @gdal_errors
     def schema(self) -> dict[str, str]:
         """{field name: GDAL's field type name}; a subtype such as Boolean replaces its type."""
         definition = self._live().GetLayerDefn()

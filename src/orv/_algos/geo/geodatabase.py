@@ -3,6 +3,7 @@
 import io
 import operator
 import os
+import warnings
 import weakref
 from collections.abc import Iterable, Mapping, Sequence
 from typing import Any, Protocol
@@ -11,7 +12,7 @@ import numpy as np
 import numpy.typing as npt
 from osgeo import gdal, osr
 
-from ...error import FormatError
+from ...error import FormatError, GDALError, GDALWarning
 from ._bandio import checked_window, get_nodata, nodata_setter, read_band, write_band
 from ._copy import copy_raster, copy_vector, exists, remove_existing
 from ._driverpick import by_name, for_extension, has
@@ -50,6 +51,18 @@ def _release(holder: list[gdal.Dataset], path: str, claimed: bool) -> None:
             release_mem_temp_path(path)
 
 
+def _release_unclosed(holder: list[gdal.Dataset], path: str, claimed: bool) -> None:
+    """The finalizer of a wrapper that was never closed (garbage collection, interpreter exit).
+
+    Nobody can catch an exception here, so a failure to write the dataset out is a warning
+    that carries GDAL's text; ``close()`` raises it instead.
+    """
+    try:
+        _release(holder, path, claimed)
+    except GDALError as failure:
+        warnings.warn(GDALWarning(str(failure)), stacklevel=1)
+
+
 class GeoDatabase:
     """A GDAL dataset (raster and/or vector) owned by the package.
 
@@ -75,11 +88,15 @@ class GeoDatabase:
         self._writable = bool(writable) if writable is not None else self._creation is not None
         self._holder = [ds]
         claimed = claim_mem_temp_path(self._path)
-        self._finalizer = weakref.finalize(self, _release, self._holder, self._path, claimed)
+        self._claimed = claimed
+        self._finalizer = weakref.finalize(
+            self, _release_unclosed, self._holder, self._path, claimed
+        )
 
     def close(self) -> None:
         """Flush and release the dataset; GDALError if GDAL fails to write it out."""
-        self._finalizer()
+        if self._finalizer.detach() is not None:
+            _release(self._holder, self._path, self._claimed)
 
     def __enter__(self) -> "GeoDatabase":
         return self
@@ -119,16 +136,19 @@ class GeoDatabase:
         return str(self.dataset.GetDriver().ShortName)
 
     @property
+    @gdal_errors
     def raster_size(self) -> tuple[int, int]:
         """(columns, rows)."""
         ds = self.dataset
         return ds.RasterXSize, ds.RasterYSize
 
     @property
+    @gdal_errors
     def band_count(self) -> int:
         return int(self.dataset.RasterCount)
 
     @property
+    @gdal_errors
     def layer_count(self) -> int:
         return int(self.dataset.GetLayerCount())
 
@@ -144,6 +164,7 @@ class GeoDatabase:
         return dict(self.dataset.GetMetadata_Dict(domain) or {})
 
     @property
+    @gdal_errors
     def image_structure(self) -> dict[str, str]:
         """The IMAGE_STRUCTURE metadata: compression, interleaving and the like."""
         return self.metadata("IMAGE_STRUCTURE")
@@ -308,10 +329,12 @@ class GeoDatabase:
     # --- vector layers --------------------------------------------------------------------
 
     @property
+    @gdal_errors
     def layer_names(self) -> list[str]:
         ds = self.dataset
         return [ds.GetLayerByIndex(i).GetName() for i in range(ds.GetLayerCount())]
 
+    @gdal_errors
     def layer(self, index_or_name: int | str = 0) -> Layer:
         """The layer at ``index_or_name`` (0-based, as GDAL counts; the first by default) or of
         that name. The returned Layer keeps the dataset open for as long as it is held.
