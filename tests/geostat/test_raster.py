@@ -59,5 +59,5 @@ def test_a_dask_cluster_writes_the_same_file(kriging, tmp_path):
         n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
     ) as cluster:
         with distributed.Client(cluster) as client:
-            kriging.to_raster(remote, BOUNDS, CELL, tile=64, client=client).close()
+            kriging.to_raster(remote, BOUNDS, CELL, tile=200, client=client).close()  # 4 parts
     assert filecmp.cmp(local, remote, shallow=False)

@@ -19,8 +19,10 @@ type Window = tuple[int, int, int, int]
 type Outcome = tuple[NDArray[np.float64], NDArray[np.float64], int]
 
 BAND_NAMES = ("estimate", "variance")
-# Tiles kriged ahead of the one being written, per worker thread of the cluster.
-_AHEAD_PER_THREAD = 2
+# On a cluster: the edge of the parts a tile is kriged in, and the parts in flight ahead of
+# the one being assembled, per worker thread.
+CLUSTER_PART = 128
+_AHEAD_PER_THREAD = 4
 
 
 def krige_window(kriging: Any, grid: Grid, window: Window) -> Outcome:
@@ -38,24 +40,49 @@ def _local(kriging: Any, grid: Grid, windows: list[Window]) -> Iterator[Outcome]
         yield krige_window(kriging, grid, window)
 
 
+def _parts(window: Window, edge: int) -> list[Window]:
+    col, row, width, height = window
+    return [
+        (col + c, row + r, min(edge, width - c), min(edge, height - r))
+        for r in range(0, height, edge)
+        for c in range(0, width, edge)
+    ]
+
+
 def _on_cluster(client: Any, kriging: Any, grid: Grid, windows: list[Window]) -> Iterator[Outcome]:
-    """The windows' outcomes in order, with a bounded number of tiles kriged ahead."""
+    """The windows' outcomes in order. Each window is kriged in parts of at most
+    CLUSTER_PART x CLUSTER_PART cells, so that the workers share the work evenly; a bounded
+    number of parts is in flight ahead of the window being written."""
     [shared] = client.scatter([kriging], broadcast=True, hash=False)
     threads = sum(client.nthreads().values()) or 1
-    ahead = max(2, _AHEAD_PER_THREAD * threads)
+    ahead = max(8, _AHEAD_PER_THREAD * threads)
+    parts = [_parts(window, CLUSTER_PART) for window in windows]
+    queue = ((k, part) for k, window_parts in enumerate(parts) for part in window_parts)
     pending: deque[Any] = deque()
-    upcoming = iter(windows)
+
+    def submit(count: int) -> None:
+        for _, part in queue:
+            pending.append(client.submit(krige_window, shared, grid, part, pure=False))
+            count -= 1
+            if count <= 0:
+                return
+
     try:
-        for window in upcoming:
-            pending.append(client.submit(krige_window, shared, grid, window, pure=False))
-            if len(pending) >= ahead:
-                break
-        while pending:
-            outcome = pending.popleft().result()
-            for window in upcoming:
-                pending.append(client.submit(krige_window, shared, grid, window, pure=False))
-                break
-            yield outcome
+        submit(ahead)
+        for window, window_parts in zip(windows, parts, strict=True):
+            _, _, width, height = window
+            estimate = np.empty((height, width))
+            variance = np.empty((height, width))
+            unstable = 0
+            for col, row, part_width, part_height in window_parts:
+                part_estimate, part_variance, count = pending.popleft().result()
+                submit(1)
+                rows = slice(row - window[1], row - window[1] + part_height)
+                cols = slice(col - window[0], col - window[0] + part_width)
+                estimate[rows, cols] = part_estimate
+                variance[rows, cols] = part_variance
+                unstable += count
+            yield estimate, variance, unstable
     finally:
         client.cancel(list(pending) + [shared])
 
