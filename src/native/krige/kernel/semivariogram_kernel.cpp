@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "krige/kernel/pair_runs.hpp"
+#include "krige/kernel/projected_range.hpp"
 #include "parallel/threads.hpp"
 
 namespace orv::krige {
@@ -367,6 +368,11 @@ DistanceRange distance_range(const DistanceMatrix& matrix, unsigned threads) {
 }
 
 DistanceRange distance_range(const Points& points, unsigned threads) {
+  if (!points.geographic) {
+    if (const std::optional<KeyRange> keys = projected_key_range(points, threads)) {
+      return {std::sqrt(keys->lower), std::sqrt(keys->upper), triangle_pairs(points.n)};
+    }
+  }
   return range_pass(pairs::PointPairs(points, points, kTileEdge, true), triangle_pairs(points.n),
                     threads);
 }

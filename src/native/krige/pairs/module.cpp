@@ -19,7 +19,9 @@ const char* const kModuleDoc =
     "Pair tiles of the experimental semivariogram.\n"
     "\n"
     "The pairs {r, c}, r > c, of n points are cut into square tiles of tile_size(n) points a\n"
-    "side. block_range and block_classes compute a row block against a column block (both\n"
+    "side. point_range is the range of the whole set as the kriging core finds it (for\n"
+    "projected points without visiting every pair where that is exact); block_range and\n"
+    "block_classes compute a row block against a column block (both\n"
     "starting at a multiple of the tile edge) on the calling thread; merge_partials merges\n"
     "ClassPartial results exactly, so any set of blocks covering every pair once gives the\n"
     "bits of the single-machine pass, whatever the grouping, order, thread count or\n"
@@ -99,8 +101,9 @@ void exec_pairs(py::handle, py::handle globals) {
   pyrt::set_global(globals, "ClassPartial",
                    pyrt::make_class(class_partial_class(), globals, property));
   for (const pyrt::FunctionSpec* spec :
-       {&kTileSize, &kGreatCircleMatrix, &kBlockRange, &kBlockClasses, &kMergePartials,
-        &kMergeRanges, &kClassEdges, &kClassMeans, &kIsaPaths, &kForceIsa, &kSquareRootNs}) {
+       {&kTileSize, &kGreatCircleMatrix, &kPointRange, &kBlockRange, &kBlockClasses,
+        &kMergePartials, &kMergeRanges, &kClassEdges, &kClassMeans, &kIsaPaths, &kForceIsa,
+        &kSquareRootNs}) {
     pyrt::set_global(globals, spec->name, pyrt::make_function(*spec, globals, nullptr, {}, {}));
   }
 }
