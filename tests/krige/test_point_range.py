@@ -1,4 +1,8 @@
-"""The range of projected points without a pair pass: the pass's bits on awkward sets."""
+"""The range of a point set as the core finds it: the pair pass's bits on awkward sets.
+
+Projected points of one or two columns skip the pass; geographic points re-evaluate only the
+rows that hold a pair near an extreme.
+"""
 
 import numpy as np
 import pytest
@@ -80,6 +84,33 @@ def test_range_has_the_bits_of_the_pair_pass(name):
     for threads in (1, 2):
         with threadpool_limits(limits=threads, user_api="openmp"):
             assert raw(_pairs.point_range(points, False)) == raw(expected)
+
+
+def lon_lat(lon, lat):
+    return np.column_stack([lon, lat])
+
+
+GEOGRAPHIC = {
+    "whole globe": lon_lat(RNG.uniform(-180, 180, 1500), RNG.uniform(-90, 90, 1500)),
+    "region": lon_lat(RNG.uniform(100, 120, 1500), RNG.uniform(20, 40, 1500)),
+    "duplicates": np.repeat(lon_lat(RNG.uniform(-9, 9, 300), RNG.uniform(-9, 9, 300)), 2, axis=0),
+    "antipodes and poles": np.array([[0, 0], [180, 0], [10, 10], [-170, -10], [0, 90], [0, -90]]),
+    "10 degree grid": np.stack(
+        np.meshgrid(np.arange(-180, 180, 10), np.arange(-90, 91, 10)), -1
+    ).reshape(-1, 2),
+    "NaN": with_coordinates(r5c1=np.nan) * 90.0,
+}
+
+
+@pytest.mark.parametrize("name", GEOGRAPHIC)
+def test_geographic_range_is_that_of_the_distance_matrix(name):
+    points = np.ascontiguousarray(GEOGRAPHIC[name], dtype=np.float64)
+    below = _pairs.great_circle_matrix(points, points)[np.tril_indices(len(points), -1)]
+    expected = [np.nan] * 2 if np.isnan(below).any() else [below.min(), below.max()]
+    for threads in (1, 2):
+        with threadpool_limits(limits=threads, user_api="openmp"):
+            found = _pairs.point_range(points, True)
+        assert raw(found) == raw([*expected, len(below)])
 
 
 @pytest.mark.parametrize("n", [0, 1])
