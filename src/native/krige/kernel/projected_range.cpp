@@ -28,7 +28,7 @@ constexpr std::size_t kChunk = 1024;
 // Support lines bounding a set of two-dimensional points.
 constexpr std::size_t kDirections = 64;
 // The diameter's candidate pairs may cost at most this share of a pass.
-constexpr std::size_t kCandidatePairShare = 16;
+constexpr std::size_t kCandidatePairShare = 64;
 
 // The pair pass's expression for the pair of points a and b (the order of a
 // and b never changes the bits: a difference only changes its sign).
