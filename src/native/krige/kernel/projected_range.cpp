@@ -79,11 +79,12 @@ struct Cloud {
 using Tree = nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, Cloud>, Cloud,
                                                  -1, std::size_t>;
 
-// The smallest key: m, the smallest key of each point and the nearest point
-// the tree finds, is a pair's key, so no key is below the smallest under m;
-// and a pair whose key is at most m is at most m (1 + kSlack) apart exactly,
-// which a radius search finds. Only points whose own nearest key is that
-// close can be in such a pair.
+// The smallest key. m, the least over the points of the key to the nearest
+// point the tree finds, is a pair's key, so the smallest key is at most m. A
+// pair whose key is at most m is exactly at most m (1 + kSlack) apart
+// (squared; a key errs by a few units in the last place), so a radius search
+// of that size from either of its points finds it; only points whose own
+// nearest key is within that radius need one.
 std::optional<double> smallest_key(const Points& points, unsigned threads) {
   const std::size_t n = points.n;
   const std::size_t dims = points.dims;
@@ -129,7 +130,8 @@ std::optional<double> smallest_key(const Points& points, unsigned threads) {
   return smallest;
 }
 
-// Unit directions every direction is within `gap` radians of.
+// Unit directions; every direction is within an angle of cosine cos_gap of
+// one of them.
 struct Directions {
   std::vector<double> x;
   std::vector<double> y;
