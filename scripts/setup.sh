@@ -27,7 +27,7 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
-apt_packages=(libgdal-dev gdal-bin g++ make)
+apt_packages=(libgdal-dev gdal-bin g++ make libnanoflann-dev)
 if [ "${ORV_WITH_BROWSER:-0}" = 1 ]; then
   apt_packages+=(chromium)
 fi
