@@ -7,13 +7,19 @@ first; without it that part is skipped):
 
 Random points, 20 distance classes. Printed, each side by side in this one run:
 
+0. the floor: the square-root throughput of each instruction-set path this processor runs (a
+   plain loop over an array in the first-level cache), in ns per value. A pass with IEEE-exact
+   distances takes at least one square root per pair, so "x floor" below is the kernel's ns per
+   pair per core divided by the floor of the path it ran;
 1. the native pass against the numpy reference at n = 10,000 (projected and geographic):
    best wall time of the native runs, one numpy run, the ratio, and whether the results agree
    to rtol 1e-12;
 2. large cases, each in a fresh child process: wall time, growth of the peak resident set
    during the call, and ns per pair per core (time x threads / pairs);
-3. thread scaling, 1 against 2 threads (threadpoolctl's limit on the native threads);
-4. ns per pair on one thread for each instruction-set path this processor runs;
+3. thread scaling, 1 against 2 threads (threadpoolctl's limit on the native threads), with ns
+   per pair per core and the floor multiple of each;
+4. ns per pair on one thread for each instruction-set path this processor runs, and its floor
+   multiple;
 5. GSTools' ``vario_estimate`` (gstools-core backend, 2 threads) on the same points and the
    same class edges: times, the largest relative difference of the class semivariances, and
    about how many pairs fell into another class (its distances round differently).
@@ -81,6 +87,25 @@ def class_edges(points, geographic):
     return _pairs.class_edges(d_min, d_max, N_LAGS)
 
 
+def square_root_floors():
+    """ns per square root of each path's plain loop, the best path (the one in use) last."""
+    floors = {}
+    try:
+        for path in _pairs.isa_paths():
+            _pairs.force_isa(path)
+            floors[path] = _pairs.square_root_ns(4096, 300)
+    finally:
+        _pairs.force_isa(None)
+    return floors
+
+
+def print_floors(floors):
+    print("0. square-root floor (plain loop over 4096 doubles, one thread)")
+    print("".join(f"{path + ' ns/sqrt':>18}" for path in floors))
+    print("".join(f"{ns:18.3f}" for ns in floors.values()))
+    print(f"path in use: {next(reversed(floors))}\n")
+
+
 def against_numpy(sizes):
     print(f"1. native against the documented numpy algorithm ({THREADS} threads)")
     print(f"{'gtype':7} {'n':>7} {'numpy s':>9} {'native s':>9} {'ratio':>7}  result")
@@ -99,11 +124,11 @@ def against_numpy(sizes):
         )
 
 
-def large_cases(sizes):
+def large_cases(sizes, floor):
     print(f"\n2. large cases, each in a child process ({THREADS} threads)")
     print(
         f"{'gtype':7} {'n':>7} {'pairs':>12} {'time s':>8} {'peak RSS MiB':>13}"
-        f" {'ns/pair/core':>13}"
+        f" {'ns/pair/core':>13} {'x floor':>8}"
     )
     for gtype, n in sizes:
         setup = (
@@ -118,25 +143,37 @@ def large_cases(sizes):
         per_pair = seconds * THREADS / pairs_of(n) * 1e9
         print(
             f"{gtype:7} {n:7d} {pairs_of(n):12d} {seconds:8.2f} {peak / MIB:13.1f} {per_pair:13.2f}"
+            f" {per_pair / floor:8.2f}"
         )
 
 
-def thread_scaling(sizes):
-    print("\n3. thread scaling (threadpoolctl limits)")
-    print(f"{'gtype':7} {'n':>7} {'1 thread s':>11} {'2 threads s':>12} {'speed-up':>9}")
+def thread_scaling(sizes, floor, repeats):
+    print(f"\n3. thread scaling (threadpoolctl limits; best of {repeats})")
+    print(
+        f"{'gtype':7} {'n':>7} {'1 thread s':>11} {'2 threads s':>12} {'speed-up':>9}"
+        f" {'ns/pair/core 1':>15} {'2':>6} {'x floor 1':>10} {'2':>6}"
+    )
     for gtype, n in sizes:
         args = (*sample(gtype, n), N_LAGS, gtype)
         times = []
         for threads in (1, 2):
             with threadpool_limits(limits=threads, user_api="openmp"):
-                times.append(best_time(core.init_variogram_model, args, 3))
-        print(f"{gtype:7} {n:7d} {times[0]:11.3f} {times[1]:12.3f} {times[0] / times[1]:9.2f}")
+                times.append(best_time(core.init_variogram_model, args, repeats))
+        per_pair = [
+            seconds * threads / pairs_of(n) * 1e9
+            for threads, seconds in zip((1, 2), times, strict=True)
+        ]
+        print(
+            f"{gtype:7} {n:7d} {times[0]:11.3f} {times[1]:12.3f} {times[0] / times[1]:9.2f}"
+            f" {per_pair[0]:15.2f} {per_pair[1]:6.2f}"
+            f" {per_pair[0] / floor:10.2f} {per_pair[1] / floor:6.2f}"
+        )
 
 
-def isa_paths(sizes):
+def isa_paths(sizes, floors):
     print("\n4. instruction-set paths (1 thread; the results are the same bits on each)")
-    paths = _pairs.isa_paths()
-    print(f"{'gtype':7} {'n':>7}" + "".join(f" {p + ' ns/pair':>17}" for p in paths))
+    paths = list(floors)
+    print(f"{'gtype':7} {'n':>7}" + "".join(f" {p + ' ns/pair':>17} {'x floor':>8}" for p in paths))
     for gtype, n in sizes:
         args = (*sample(gtype, n), N_LAGS, gtype)
         cells = []
@@ -145,7 +182,8 @@ def isa_paths(sizes):
                 _pairs.force_isa(path)
                 with threadpool_limits(limits=1, user_api="openmp"):
                     seconds = best_time(core.init_variogram_model, args, 3)
-                cells.append(f" {seconds / pairs_of(n) * 1e9:17.2f}")
+                per_pair = seconds / pairs_of(n) * 1e9
+                cells.append(f" {per_pair:17.2f} {per_pair / floors[path]:8.2f}")
         finally:
             _pairs.force_isa(None)
         print(f"{gtype:7} {n:7d}" + "".join(cells))
@@ -205,17 +243,21 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="small cases only")
     options = parser.parse_args()
+    floors = square_root_floors()
+    floor = next(reversed(floors.values()))
+    print_floors(floors)
     if options.quick:
         against_numpy([("PROJCS", 1000), ("GEOGCS", 1000)])
-        large_cases([("PROJCS", 5000), ("GEOGCS", 5000)])
-        thread_scaling([("PROJCS", 3000), ("GEOGCS", 3000)])
-        isa_paths([("PROJCS", 3000), ("GEOGCS", 3000)])
+        large_cases([("PROJCS", 5000), ("GEOGCS", 5000)], floor)
+        thread_scaling([("PROJCS", 3000), ("GEOGCS", 3000)], floor, 3)
+        isa_paths([("PROJCS", 3000), ("GEOGCS", 3000)], floors)
         against_gstools([("PROJCS", 2000), ("GEOGCS", 2000)])
     else:
         against_numpy([("PROJCS", 10_000), ("GEOGCS", 10_000)])
-        large_cases([("PROJCS", 100_000), ("GEOGCS", 40_000), ("GEOGCS", 100_000)])
-        thread_scaling([("PROJCS", 20_000), ("GEOGCS", 20_000)])
-        isa_paths([("PROJCS", 20_000), ("GEOGCS", 20_000)])
+        large_cases([("PROJCS", 100_000), ("GEOGCS", 40_000), ("GEOGCS", 100_000)], floor)
+        # Timed once: a geographic pass on one thread takes about 20 s.
+        thread_scaling([("PROJCS", 100_000), ("GEOGCS", 100_000)], floor, 1)
+        isa_paths([("PROJCS", 20_000), ("GEOGCS", 20_000)], floors)
         against_gstools([("PROJCS", 10_000), ("GEOGCS", 10_000)])
     return 0
 

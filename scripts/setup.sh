@@ -27,7 +27,7 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
-apt_packages=(libgdal-dev gdal-bin g++ make libeigen3-dev libnanoflann-dev)
+apt_packages=(libgdal-dev gdal-bin g++ make libnanoflann-dev libeigen3-dev)
 if [ "${ORV_WITH_BROWSER:-0}" = 1 ]; then
   apt_packages+=(chromium)
 fi

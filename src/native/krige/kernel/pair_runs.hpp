@@ -121,6 +121,7 @@ class PointPairs {
   }
 
   std::size_t tiles() const { return grid_.count(); }
+  std::size_t rows() const { return rows_.n; }
   // A row of a tile: the tile edge, or all the columns when there are fewer.
   std::size_t longest_run() const { return std::max<std::size_t>(1, std::min(tile_, columns_.n)); }
 
@@ -128,16 +129,19 @@ class PointPairs {
 
   template <class Use>
   void key_runs(std::size_t t, Scratch& scratch, Use&& use) const {
-    const RowKernels& kernels = row_kernels();
+    row_key_runs(
+        t, scratch, [](std::size_t) { return true; },
+        [&](std::size_t, const double* keys, std::size_t count) { use(keys, count); });
+  }
+
+  // The key runs of the rows r of tile t for which wanted(r) holds, as
+  // use(r, keys, count); the keys of the other rows are not computed.
+  template <class Wanted, class Use>
+  void row_key_runs(std::size_t t, Scratch& scratch, Wanted&& wanted, Use&& use) const {
     grid_.each_row(t, [&](std::size_t r, std::size_t c0, std::size_t count) {
-      double* out = scratch.distances.data();
-      if (geographic_) {
-        const GeoColumns& columns = diagonal_ ? geo_rows_ : geo_columns_;
-        kernels.haversines(geo_point(geo_rows_, r), geo_run(columns, c0), count, out);
-      } else {
-        squared_distances(kernels, r, c0, count, out);
-      }
-      use(static_cast<const double*>(out), count);
+      if (!wanted(r)) return;
+      key_run(r, c0, count, scratch.distances.data());
+      use(r, static_cast<const double*>(scratch.distances.data()), count);
     });
   }
 
@@ -157,6 +161,16 @@ class PointPairs {
   }
 
  private:
+  void key_run(std::size_t r, std::size_t c0, std::size_t count, double* out) const {
+    const RowKernels& kernels = row_kernels();
+    if (geographic_) {
+      const GeoColumns& columns = diagonal_ ? geo_rows_ : geo_columns_;
+      kernels.haversines(geo_point(geo_rows_, r), geo_run(columns, c0), count, out);
+    } else {
+      squared_distances(kernels, r, c0, count, out);
+    }
+  }
+
   void squared_distances(const RowKernels& kernels, std::size_t r, std::size_t c0,
                          std::size_t count, double* out) const {
     const ProjectedColumns& columns = diagonal_ ? *projected_rows_ : *projected_columns_;

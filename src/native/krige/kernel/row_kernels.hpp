@@ -72,6 +72,9 @@ struct RowKernels {
   // class is found by grid.look_up.
   void (*accumulate)(const ClassGrid& grid, double* slots, const double* k, const double* d,
                      const double* g, std::size_t count);
+  // out[t] = sqrt(in[t]): the plain loop whose throughput is the floor of
+  // any pass with IEEE-exact distances (benchmarks time it).
+  void (*square_roots)(const double* in, std::size_t count, double* out);
 };
 
 // The names of the paths this build and processor can run, baseline first.

@@ -161,6 +161,10 @@ void accumulate(const ClassGrid& grid, double* __restrict slots, const double* _
   for (; t < count; ++t) add_pair(grid, slots, k[t], t & 7, d[t], g[t]);
 }
 
+void square_roots(const double* __restrict in, std::size_t count, double* __restrict out) {
+  for (std::size_t t = 0; t < count; ++t) out[t] = std::sqrt(in[t]);
+}
+
 }  // namespace
 }  // namespace ORV_ISA_PATH
 
@@ -170,6 +174,7 @@ const RowKernels ORV_ISA_CONSTANT = {ORV_ISA_NAME,
                                      ORV_ISA_PATH::haversines,
                                      ORV_ISA_PATH::key_range,
                                      ORV_ISA_PATH::prepare,
-                                     ORV_ISA_PATH::accumulate};
+                                     ORV_ISA_PATH::accumulate,
+                                     ORV_ISA_PATH::square_roots};
 
 }  // namespace orv::krige::isa

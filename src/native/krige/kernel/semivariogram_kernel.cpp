@@ -1,12 +1,16 @@
 #include "krige/kernel/semivariogram_kernel.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <limits>
 #include <memory>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 
 #include "krige/kernel/pair_runs.hpp"
+#include "krige/kernel/projected_range.hpp"
 #include "parallel/threads.hpp"
 
 namespace orv::krige {
@@ -219,41 +223,111 @@ KeyRange key_range_pass(const Source& source, unsigned threads, Visit visit) {
   return total;
 }
 
+// Per row point, the smallest and largest haversine of the pairs it is the
+// row of, widened by the workers as they go: O(n) memory.
+class RowExtremes {
+ public:
+  explicit RowExtremes(std::size_t rows) : lower_(rows), upper_(rows) {
+    for (std::size_t r = 0; r < rows; ++r) {
+      lower_[r].store(kInf, std::memory_order_relaxed);
+      upper_[r].store(-kInf, std::memory_order_relaxed);
+    }
+  }
+
+  void widen(std::size_t r, const KeyRange& run) {
+    double lower = lower_[r].load(std::memory_order_relaxed);
+    while (run.lower < lower &&
+           !lower_[r].compare_exchange_weak(lower, run.lower, std::memory_order_relaxed)) {
+    }
+    double upper = upper_[r].load(std::memory_order_relaxed);
+    while (run.upper > upper &&
+           !upper_[r].compare_exchange_weak(upper, run.upper, std::memory_order_relaxed)) {
+    }
+  }
+
+  // Whether some pair of row r has a haversine at most near_lower or at
+  // least near_upper.
+  bool reaches(std::size_t r, double near_lower, double near_upper) const {
+    return lower_[r].load(std::memory_order_relaxed) <= near_lower ||
+           upper_[r].load(std::memory_order_relaxed) >= near_upper;
+  }
+
+ private:
+  std::vector<std::atomic<double>> lower_;
+  std::vector<std::atomic<double>> upper_;
+};
+
 // The smallest and largest great-circle distance from the extreme
 // haversines: the distance formula is monotonic up to a few rounding errors,
 // so only pairs whose haversine is within a relative 1e-9 of an extreme can
-// hold an extreme distance; a second pass evaluates those pairs alone.
-template <class Source>
-KeyRange great_circle_extremes(const Source& source, const KeyRange& haversines, unsigned threads) {
+// hold an extreme distance; a second pass evaluates those pairs alone. The
+// first pass keeps each row's extreme haversines, so the second computes
+// the haversines of the few rows that hold such a pair, not of every pair.
+DistanceRange great_circle_range(const pairs::PointPairs& source, std::size_t pairs,
+                                 unsigned threads) {
+  const RowKernels& kernels = row_kernels();
+  RowExtremes rows(source.rows());
+  const auto every_row = [](std::size_t) { return true; };
+  KeyRange haversines{kInf, -kInf, false};
+  parallel::for_each_index(
+      source.tiles(), threads, [&] { return std::make_unique<RangeState>(source.longest_run()); },
+      [&](auto& state, std::size_t t) {
+        source.row_key_runs(t, state->scratch, every_row,
+                            [&](std::size_t r, const double* h, std::size_t count) {
+                              KeyRange run{kInf, -kInf, false};
+                              kernels.key_range(h, count, &run);
+                              rows.widen(r, run);
+                              KeyRange& seen = state->range;
+                              seen.lower = std::min(seen.lower, run.lower);
+                              seen.upper = std::max(seen.upper, run.upper);
+                              seen.nan = seen.nan || run.nan;
+                            });
+      },
+      [&](auto& state) {
+        haversines.lower = std::min(haversines.lower, state->range.lower);
+        haversines.upper = std::max(haversines.upper, state->range.upper);
+        haversines.nan = haversines.nan || state->range.nan;
+      });
+  if (pairs == 0 || haversines.nan) return {kNaN, kNaN, pairs};
   const double near_lower = haversines.lower * (1.0 + 1e-9);
   const double near_upper = haversines.upper * (1.0 - 1e-9);
-  return key_range_pass(source, threads, [&](const double* h, std::size_t count, KeyRange* out) {
-    for (std::size_t t = 0; t < count; ++t) {
-      if (h[t] <= near_lower || h[t] >= near_upper) {
-        const double d = distance_of_haversine(h[t]);
-        out->lower = std::min(out->lower, d);
-        out->upper = std::max(out->upper, d);
-      }
-    }
-  });
+  const auto near_row = [&](std::size_t r) { return rows.reaches(r, near_lower, near_upper); };
+  KeyRange distances{kInf, -kInf, false};
+  parallel::for_each_index(
+      source.tiles(), threads, [&] { return std::make_unique<RangeState>(source.longest_run()); },
+      [&](auto& state, std::size_t t) {
+        source.row_key_runs(t, state->scratch, near_row,
+                            [&](std::size_t, const double* h, std::size_t count) {
+                              for (std::size_t i = 0; i < count; ++i) {
+                                if (h[i] <= near_lower || h[i] >= near_upper) {
+                                  const double d = distance_of_haversine(h[i]);
+                                  state->range.lower = std::min(state->range.lower, d);
+                                  state->range.upper = std::max(state->range.upper, d);
+                                }
+                              }
+                            });
+      },
+      [&](auto& state) {
+        distances.lower = std::min(distances.lower, state->range.lower);
+        distances.upper = std::max(distances.upper, state->range.upper);
+      });
+  return {distances.lower, distances.upper, pairs};
 }
 
 template <class Source>
 DistanceRange range_pass(const Source& source, std::size_t pairs, unsigned threads) {
+  if constexpr (std::is_same_v<Source, pairs::PointPairs>) {
+    if (source.key_kind() == pairs::KeyKind::kHaversine) {
+      return great_circle_range(source, pairs, threads);
+    }
+  }
   const RowKernels& kernels = row_kernels();
   const KeyRange keys = key_range_pass(
       source, threads,
       [&](const double* k, std::size_t count, KeyRange* out) { kernels.key_range(k, count, out); });
   if (pairs == 0 || keys.nan) return {kNaN, kNaN, pairs};
-  switch (source.key_kind()) {
-    case pairs::KeyKind::kSquaredDistance:
-      return {std::sqrt(keys.lower), std::sqrt(keys.upper), pairs};
-    case pairs::KeyKind::kHaversine: {
-      const KeyRange distances = great_circle_extremes(source, keys, threads);
-      return {distances.lower, distances.upper, pairs};
-    }
-    case pairs::KeyKind::kDistance:
-      break;
+  if (source.key_kind() == pairs::KeyKind::kSquaredDistance) {
+    return {std::sqrt(keys.lower), std::sqrt(keys.upper), pairs};
   }
   return {keys.lower, keys.upper, pairs};
 }
@@ -367,6 +441,11 @@ DistanceRange distance_range(const DistanceMatrix& matrix, unsigned threads) {
 }
 
 DistanceRange distance_range(const Points& points, unsigned threads) {
+  if (!points.geographic) {
+    if (const std::optional<KeyRange> keys = projected_key_range(points, threads)) {
+      return {std::sqrt(keys->lower), std::sqrt(keys->upper), triangle_pairs(points.n)};
+    }
+  }
   return range_pass(pairs::PointPairs(points, points, kTileEdge, true), triangle_pairs(points.n),
                     threads);
 }

@@ -51,6 +51,18 @@ BlockPair block_pair(py::handle a, py::handle values_a, py::handle b, py::handle
   return pair;
 }
 
+py::object point_range_of(const Call& call) {
+  const bool geographic = flag_argument(call.arg(1), "geographic");
+  const PointBlock block = point_block(call.arg(0), {}, geographic, "coords");
+  DistanceRange range;
+  {
+    ReleasedGil unlocked;
+    range = distance_range(block.points);
+  }
+  return py::make_tuple(to_float(range.min), to_float(range.max),
+                        pyrt::steal_or_throw(PyLong_FromSize_t(range.pairs)));
+}
+
 py::object block_range_of(const Call& call) {
   const bool geographic = flag_argument(call.arg(2), "geographic");
   const bool diagonal = flag_argument(call.arg(3), "diagonal");
@@ -97,6 +109,12 @@ const pyrt::FunctionSpec kGreatCircleMatrix = {
     {"a", "b"},
     "Great-circle km between the (lon, lat) degree rows of a and b, an (n, m) float64 array.",
     great_circle_matrix_of};
+
+const pyrt::FunctionSpec kPointRange = {
+    "point_range",
+    {"coords", "geographic"},
+    "(dmin, dmax, pairs) over all pairs of the points, as the kriging core finds them.",
+    point_range_of};
 
 const pyrt::FunctionSpec kBlockRange = {
     "block_range",
