@@ -163,7 +163,8 @@ def test_adjust_anisotropy_is_centre_plus_stretch_rotation(columns, seed):
     # Extrinsic x, then y, then z, each by the negated angle; in the plane only about z.
     axes = "z" if columns == 2 else "xyz"
     rotation = Rotation.from_euler(axes, -angles[: len(axes)], degrees=True).as_matrix()
-    rotation = rotation[:columns, :columns]
+    # Older SciPy returns a stack of one matrix for a single axis given as an array.
+    rotation = rotation.reshape(3, 3)[:columns, :columns]
     expected = (np.diag([1.0, *scale]) @ rotation @ (points - center).T).T + center
     before = points.copy()
     result = core.adjust_anisotropy(points, center, scale, angles)
