@@ -170,7 +170,7 @@ def test_a_folder_with_a_broken_shapefile_raises_and_an_unclosed_one_only_warns(
         (tmp_path / f"broken{suffix}").write_bytes(content)
     db = orv.open(tmp_path, kind="vector")
     with pytest.raises(error.GDALError, match="unreadable, or corrupt"):
-        db.layer_count
+        _ = db.layer_count
     # A wrapper collected without close() cannot raise: GDAL's text arrives as a warning.
     db = orv.open(tmp_path, kind="vector")
     with pytest.warns(error.GDALWarning, match="closing"):
