@@ -21,17 +21,7 @@ import sys
 from collections.abc import Sequence
 from typing import Any
 
-from ._cli import CliError
-
-
-def _positive_int(text: str) -> int:
-    try:
-        number = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"{text!r} is not an integer") from None
-    if number < 1:
-        raise argparse.ArgumentTypeError(f"must be at least 1, not {number}")
-    return number
+from ._cli import CliError, positive_int
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -91,7 +81,7 @@ def _add_variogram(commands: Any) -> None:
     variogram.add_argument("--x", metavar="COL", help="column of the x coordinate (longitude)")
     variogram.add_argument("--y", metavar="COL", help="column of the y coordinate (latitude)")
     variogram.add_argument("--value", metavar="COL", required=True, help="sampled value column")
-    variogram.add_argument("--lags", type=_positive_int, default=20, help="classes (20)")
+    variogram.add_argument("--lags", type=positive_int, default=20, help="classes (20)")
     variogram.add_argument(
         "--max-distance", type=float, metavar="D", help="leave out pairs farther apart than D"
     )

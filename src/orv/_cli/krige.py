@@ -10,7 +10,7 @@ from typing import Any, TextIO
 
 import numpy as np
 
-from . import CliError
+from . import CliError, positive_int
 
 # Cells from which the command reports progress unless told otherwise.
 PROGRESS_MIN_CELLS = 4_000_000
@@ -64,16 +64,6 @@ def _positive(text: str) -> float:
     return number
 
 
-def _count(text: str) -> int:
-    try:
-        number = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"{text!r} is not an integer") from None
-    if number < 1:
-        raise argparse.ArgumentTypeError(f"must be at least 1, not {number}")
-    return number
-
-
 def add_krige(commands: Any) -> None:
     krige = commands.add_parser(
         "krige",
@@ -91,7 +81,7 @@ def add_krige(commands: Any) -> None:
     krige.add_argument(
         "--model", default="auto", help="variogram model to fit, or auto for the best (auto)"
     )
-    krige.add_argument("--lags", type=_count, default=20, help="variogram classes (20)")
+    krige.add_argument("--lags", type=positive_int, default=20, help="variogram classes (20)")
     krige.add_argument(
         "--max-distance",
         type=_positive,
@@ -108,7 +98,7 @@ def add_krige(commands: Any) -> None:
     cells = krige.add_mutually_exclusive_group(required=True)
     cells.add_argument("--resolution", type=_positive, metavar="R", help="cell size")
     cells.add_argument(
-        "--size", type=_count, nargs=2, metavar=("COLUMNS", "ROWS"), help="grid size in cells"
+        "--size", type=positive_int, nargs=2, metavar=("COLUMNS", "ROWS"), help="grid size in cells"
     )
     krige.add_argument(
         "--bounds",

@@ -74,7 +74,7 @@ def core_pass(
     call; with progress reports by the tiled runner in this process; with a client by the
     same runner on the cluster."""
     if client is None and progress is None:
-        d_min, d_max, _ = _pairs.variogram_range(points, geographic)
+        d_min, d_max, _ = _pairs.point_range(points, geographic)
         edges = core_edges(d_min, d_max, n_lags)
         return _kept(edges, _pairs.variogram_classes(points, values, edges, geographic))
     with warnings.catch_warnings():

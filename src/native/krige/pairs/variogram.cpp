@@ -1,5 +1,5 @@
 // The passes of the public variogram: the kriging core's own pass over all
-// pairs (variogram_range, variogram_classes), and the pass over points ordered
+// pairs (variogram_classes; the range is point_range), and the pass over points ordered
 // in space with edges, a cut-off, estimators and a direction
 // (spatial_order, pair_range, filtered_classes).
 #include "krige/pairs/variogram.hpp"
@@ -68,18 +68,6 @@ py::object spatial_order_of(const Call& call) {
     order.assign(index.begin(), index.end());
   }
   return int64_array(call.global(PYRT_NAME("np")), order.data(), order.size());
-}
-
-py::object variogram_range_of(const Call& call) {
-  const bool geographic = flag_argument(call.arg(1), "geographic");
-  const PointBlock block = point_block(call.arg(0), {}, geographic, "coords");
-  DistanceRange range;
-  {
-    ReleasedGil unlocked;
-    range = distance_range(block.points);
-  }
-  return py::make_tuple(to_float(range.min), to_float(range.max),
-                        pyrt::steal_or_throw(PyLong_FromSize_t(range.pairs)));
 }
 
 py::object variogram_classes_of(const Call& call) {
@@ -151,12 +139,6 @@ const pyrt::FunctionSpec kSpatialOrder = {
     "A permutation (int64) that orders the points in space, for filtered_classes.",
     spatial_order_of};
 
-const pyrt::FunctionSpec kVariogramRange = {
-    "variogram_range",
-    {"coords", "geographic"},
-    "(dmin, dmax, pairs) over all pairs, by the kriging core's pass.",
-    variogram_range_of};
-
 const pyrt::FunctionSpec kVariogramClasses = {
     "variogram_classes",
     {"coords", "values", "edges", "geographic"},
@@ -186,7 +168,7 @@ const pyrt::FunctionSpec kFilteredClasses = {
 
 void add_variogram_functions(py::handle globals) {
   for (const pyrt::FunctionSpec* spec :
-       {&kSpatialOrder, &kVariogramRange, &kVariogramClasses, &kPairRange, &kFilteredClasses}) {
+       {&kSpatialOrder, &kVariogramClasses, &kPairRange, &kFilteredClasses}) {
     pyrt::set_global(globals, spec->name, pyrt::make_function(*spec, globals, nullptr, {}, {}));
   }
 }

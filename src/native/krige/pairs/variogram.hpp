@@ -5,7 +5,7 @@
 
 namespace orv::krige::tiles {
 
-// Binds spatial_order, variogram_range, variogram_classes, pair_range and
+// Binds spatial_order, variogram_classes, pair_range and
 // filtered_classes in the module's globals.
 void add_variogram_functions(py::handle globals);
 
