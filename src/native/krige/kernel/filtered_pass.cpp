@@ -9,6 +9,7 @@
 
 #include "krige/kernel/exact_sum.hpp"
 #include "krige/kernel/great_circle.hpp"
+#include "krige/kernel/lane_slots.hpp"
 #include "krige/kernel/pair_runs.hpp"
 #include "krige/kernel/row_kernels.hpp"
 #include "parallel/threads.hpp"
@@ -19,7 +20,6 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kDegree = 3.14159265358979323846 / 180.0;
-constexpr std::size_t kLanes = 8;
 
 std::size_t leaf_count(std::size_t n) { return (n + kLeafPoints - 1) / kLeafPoints; }
 
@@ -343,22 +343,17 @@ class DirectionFilter {
   bool all_ = true;
 };
 
-// The per-thread sums of the class pass: eight-lane slots filled by the row
-// kernels, folded in slot order into compensated class sums every few runs
-// and at the end of a unit, whose rounded values go to the partials.
+// The per-thread sums of the class pass: lane slots filled by the row
+// kernels (lane_slots.hpp), whose rounded class sums go to the partials at
+// the end of each unit.
 class ClassWork {
  public:
   explicit ClassWork(std::size_t n_lags)
-      : n_lags_(n_lags),
-        fold_runs_(std::max<std::size_t>(16, (n_lags + 1) / 2)),
-        slots_((n_lags + 1) * kLanes * kSlotWidth, 0.0),
+      : slots_(n_lags),
         distances_(kLeafPoints),
         d_(kLeafPoints),
         g_(kLeafPoints),
         k_(kLeafPoints),
-        count_(n_lags, 0),
-        distance_(n_lags),
-        estimate_(n_lags),
         partials(n_lags) {}
 
   double* distances() { return distances_.data(); }
@@ -368,48 +363,17 @@ class ClassWork {
 
   void add_run(const RowKernels& kernels, const ClassGrid& grid, std::size_t count) {
     kernels.accumulate(grid, slots_.data(), k_.data(), d_.data(), g_.data(), count);
-    if (++runs_ == fold_runs_) fold();
+    slots_.run_added();
   }
 
-  void finish_unit() {
-    fold();
-    for (std::size_t k = 0; k < n_lags_; ++k) {
-      if (count_[k] == 0) continue;
-      partials.add_tile_class(k, count_[k], distance_[k].value(), estimate_[k].value());
-      count_[k] = 0;
-      distance_[k].reset();
-      estimate_[k].reset();
-    }
-  }
+  void finish_unit() { slots_.finish(partials); }
 
  private:
-  void fold() {
-    for (std::size_t k = 0; k < n_lags_; ++k) {
-      for (std::size_t lane = 0; lane < kLanes; ++lane) {
-        double* slot = slots_.data() + (k * kLanes + lane) * kSlotWidth;
-        if (slot[2] == 0.0) continue;
-        count_[k] += static_cast<std::uint64_t>(slot[2]);
-        distance_[k].add(slot[0]);
-        estimate_[k].add(slot[1]);
-        std::fill(slot, slot + kSlotWidth, 0.0);
-      }
-    }
-    // The slots of no class only take the pairs left out.
-    std::fill(slots_.begin() + n_lags_ * kLanes * kSlotWidth, slots_.end(), 0.0);
-    runs_ = 0;
-  }
-
-  std::size_t n_lags_;
-  std::size_t fold_runs_;
-  std::vector<double> slots_;
+  LaneSlots slots_;
   std::vector<double> distances_;
   std::vector<double> d_;
   std::vector<double> g_;
   std::vector<double> k_;
-  std::vector<std::uint64_t> count_;
-  std::vector<CompensatedSum> distance_;
-  std::vector<CompensatedSum> estimate_;
-  std::size_t runs_ = 0;
 
  public:
   ClassPartials partials;

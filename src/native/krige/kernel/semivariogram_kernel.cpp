@@ -9,6 +9,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "krige/kernel/lane_slots.hpp"
 #include "krige/kernel/pair_runs.hpp"
 #include "krige/kernel/projected_range.hpp"
 #include "parallel/threads.hpp"
@@ -24,7 +25,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr std::size_t kFoldRuns = 16;
 // Eight lanes per class while the lane sums stay small; with very many
 // classes one lane, so the per-thread buffers stay O(n_lags).
-constexpr std::size_t kLanes = 8;
+constexpr std::size_t kLanes = kSlotLanes;
 constexpr std::size_t kMaxLanedClasses = 4096;
 
 std::size_t lanes_for(std::size_t n_lags) { return n_lags <= kMaxLanedClasses ? kLanes : 1; }
@@ -39,15 +40,10 @@ class DenseAccumulator {
  public:
   DenseAccumulator(const ClassLocator& locator, std::size_t run)
       : locator_(locator),
-        n_lags_(locator.n_lags()),
-        fold_runs_(std::max<std::size_t>(kFoldRuns, (locator.n_lags() + 1) / 2)),
-        slots_((locator.n_lags() + 1) * kLanes * kSlotWidth, 0.0),
+        slots_(locator.n_lags()),
         distance_run_(run),
         semivariance_run_(run),
-        classes_(run),
-        count_(locator.n_lags(), 0),
-        distance_(locator.n_lags()),
-        semivariance_(locator.n_lags()) {}
+        classes_(run) {}
 
   static bool suits(const ClassLocator& locator) {
     return locator.ordered() && locator.n_lags() <= kMaxLanedClasses;
@@ -58,46 +54,17 @@ class DenseAccumulator {
                     classes_.data());
     kernels.accumulate(locator_.grid(), slots_.data(), classes_.data(), distance_run_.data(),
                        semivariance_run_.data(), run.count);
-    if (++runs_ == fold_runs_) fold();
+    slots_.run_added();
   }
 
-  void finish_tile(ClassPartials& partials) {
-    fold();
-    for (std::size_t k = 0; k < n_lags_; ++k) {
-      if (count_[k] == 0) continue;
-      partials.add_tile_class(k, count_[k], distance_[k].value(), semivariance_[k].value());
-      count_[k] = 0;
-      distance_[k].reset();
-      semivariance_[k].reset();
-    }
-  }
+  void finish_tile(ClassPartials& partials) { slots_.finish(partials); }
 
  private:
-  void fold() {
-    for (std::size_t k = 0; k < n_lags_; ++k) {
-      for (std::size_t lane = 0; lane < kLanes; ++lane) {
-        double* slot = slots_.data() + (k * kLanes + lane) * kSlotWidth;
-        if (slot[2] == 0.0) continue;
-        count_[k] += static_cast<std::uint64_t>(slot[2]);
-        distance_[k].add(slot[0]);
-        semivariance_[k].add(slot[1]);
-        std::fill(slot, slot + kSlotWidth, 0.0);
-      }
-    }
-    runs_ = 0;
-  }
-
   const ClassLocator& locator_;
-  std::size_t n_lags_;
-  std::size_t fold_runs_;
-  std::vector<double> slots_;  // the last kLanes slots take the pairs of no class
+  LaneSlots slots_;
   std::vector<double> distance_run_;
   std::vector<double> semivariance_run_;
   std::vector<double> classes_;
-  std::vector<std::uint64_t> count_;
-  std::vector<CompensatedSum> distance_;
-  std::vector<CompensatedSum> semivariance_;
-  std::size_t runs_ = 0;
 };
 
 // The class sums of one tile for any other edges (overlapping classes, or
