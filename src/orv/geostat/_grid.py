@@ -5,20 +5,10 @@ import operator
 from collections.abc import Iterator, Sequence
 from typing import NamedTuple
 
+from ._inputs import finite_real
+
 # A span this close to a whole number of cells is that many cells (rounding of the bounds).
 _WHOLE_CELL_TOLERANCE = 1e-9
-
-
-def _finite(value: object, what: str) -> float:
-    if isinstance(value, bool):
-        raise TypeError(f"{what} must be a number, not {value!r}")
-    try:
-        number = float(value)  # type: ignore[arg-type]  # anything float() refuses is reported
-    except (TypeError, ValueError):
-        raise TypeError(f"{what} must be a number, not {value!r}") from None
-    if not math.isfinite(number):
-        raise ValueError(f"{what} must be finite, not {number}")
-    return number
 
 
 def _cells(span: float, size: float, axis: str) -> int:
@@ -61,7 +51,7 @@ def make_grid(bounds: Sequence[float], resolution: float | Sequence[float]) -> G
     (one size, or (x size, y size)). The cells start at (xmin, ymax); when a span is not a
     whole number of cells, the last column (row) reaches past xmax (below ymin)."""
     try:
-        xmin, ymin, xmax, ymax = (_finite(v, "bounds") for v in bounds)
+        xmin, ymin, xmax, ymax = (finite_real(v, "bounds") for v in bounds)
     except ValueError as exc:
         if "unpack" in str(exc):
             raise ValueError("bounds must be four numbers: (xmin, ymin, xmax, ymax)") from None
@@ -73,9 +63,9 @@ def make_grid(bounds: Sequence[float], resolution: float | Sequence[float]) -> G
     if isinstance(resolution, Sequence) and not isinstance(resolution, str):
         if len(resolution) != 2:
             raise ValueError("resolution must be one cell size or two (x size, y size)")
-        dx, dy = (_finite(v, "resolution") for v in resolution)
+        dx, dy = (finite_real(v, "resolution") for v in resolution)
     else:
-        dx = dy = _finite(resolution, "resolution")
+        dx = dy = finite_real(resolution, "resolution")
     if not (dx > 0 and dy > 0):
         raise ValueError(f"resolution must be positive, not {(dx, dy) if dx != dy else dx}")
     return Grid(

@@ -15,6 +15,7 @@ The signatures are stable: other modules of the package import them.
 """
 
 import math
+import numbers
 import operator
 import warnings
 from typing import Any, NamedTuple
@@ -54,6 +55,20 @@ class Samples(NamedTuple):
     values: NDArray[np.float64]
     dropped: int
     geographic: bool
+
+
+def finite_real(value: object, what: str) -> float:
+    """``value`` as a finite float: TypeError for anything but a real number (bools included),
+    ValueError for NaN and infinities; ``what`` names it in the message."""
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, (numbers.Real, np.number)):
+        raise TypeError(f"{what} must be a real number, not {value!r}")
+    try:
+        number = float(value)
+    except (TypeError, ValueError):  # a complex numpy scalar
+        raise TypeError(f"{what} must be a real number, not {value!r}") from None
+    if not math.isfinite(number):
+        raise ValueError(f"{what} must be finite, not {number}")
+    return number
 
 
 def _as_float64(data: ArrayLike, name: str) -> NDArray[np.float64]:

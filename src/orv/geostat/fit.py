@@ -20,6 +20,7 @@ import numpy as np
 from numpy.typing import NDArray
 
 from .._algos.spmis.krige import core
+from ._inputs import finite_real
 from .model import MODELS, VariogramModel, parameter_names
 
 __all__ = ["WEIGHTS", "fit_model"]
@@ -65,18 +66,13 @@ def _check_fixed(fixed: Mapping[str, Any] | None) -> dict[str, float]:
     for name, value in fixed.items():
         if name not in known:
             raise ValueError(f"fixed: {name!r} is no parameter of any model")
-        if isinstance(value, (bool, np.bool_)):
-            raise TypeError(f"fixed {name} must be a real number, not {value!r}")
-        try:
-            number = float(value)
-        except (TypeError, ValueError):
-            raise TypeError(f"fixed {name} must be a real number, not {value!r}") from None
+        number = finite_real(value, f"fixed {name}")
         if name == "Range" and not number > 0:
             raise ValueError(f"fixed Range must be positive, not {number}")
         if name == "Exponent" and not 0 < number < 2:
             raise ValueError(f"fixed Exponent must lie in (0, 2), not {number}")
-        if not (math.isfinite(number) and number >= 0):
-            raise ValueError(f"fixed {name} must be finite and non-negative, not {number}")
+        if number < 0:
+            raise ValueError(f"fixed {name} must be non-negative, not {number}")
         checked[name] = number
     return checked
 

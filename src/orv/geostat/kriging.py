@@ -22,7 +22,7 @@ from numpy.typing import ArrayLike, NDArray
 from .._algos.spmis.krige import _kriging, core, great_circle_distance
 from .._algos.spmis.krige import variogram as model_functions
 from . import _grid
-from ._inputs import prepare_samples, to_points
+from ._inputs import finite_real, prepare_samples, to_points
 
 __all__ = [
     "GLOBAL_MAX_SAMPLES",
@@ -109,11 +109,7 @@ def _model_of(model: Any) -> tuple[str, dict[str, float]]:
     name, _, ordered = core.init_variogram_parameters(name, dict(given))
     parameters = {}
     for key, value in zip(core.DEFAULT_PARAMETERS[name], ordered, strict=True):
-        if isinstance(value, bool) or not isinstance(value, numbers.Real):
-            raise TypeError(f"parameter {key} must be a real number, not {value!r}")
-        number = float(value)
-        if not math.isfinite(number):
-            raise ValueError(f"parameter {key} must be finite, not {number}")
+        number = finite_real(value, f"parameter {key}")
         if key in _POSITIVE and number <= 0:
             raise ValueError(f"parameter {key} must be positive, not {number}")
         parameters[key] = number

@@ -8,6 +8,7 @@ import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 from .._algos.spmis.krige import core
+from ._inputs import finite_real
 
 __all__ = ["MODELS", "VariogramModel"]
 
@@ -20,18 +21,6 @@ def parameter_names(model: str) -> tuple[str, ...]:
     if not isinstance(model, str) or model not in core.DEFAULT_PARAMETERS:
         raise ValueError(f"model must be one of {', '.join(MODELS)}; not {model!r}")
     return tuple(core.DEFAULT_PARAMETERS[model])
-
-
-def _real(value: object, what: str) -> float:
-    if isinstance(value, (bool, np.bool_)):
-        raise TypeError(f"{what} must be a real number, not {value!r}")
-    try:
-        number = float(value)  # type: ignore[arg-type]  # anything float() refuses is reported
-    except (TypeError, ValueError):
-        raise TypeError(f"{what} must be a real number, not {value!r}") from None
-    if not math.isfinite(number):
-        raise ValueError(f"{what} must be finite, not {number}")
-    return number
 
 
 class VariogramModel:
@@ -67,7 +56,7 @@ class VariogramModel:
                 + (f"; missing {', '.join(missing)}" if missing else "")
                 + (f"; unknown {', '.join(map(repr, unknown))}" if unknown else "")
             )
-        values = tuple(_real(parameters[name], f"parameter {name}") for name in names)
+        values = tuple(finite_real(parameters[name], f"parameter {name}") for name in names)
         given = dict(zip(names, values, strict=True))
         _, function, _ = core.init_variogram_parameters(model, given)
         object.__setattr__(self, "_model", model)

@@ -1,7 +1,6 @@
 """``orv.variogram``: the experimental variogram of sampled points, and the ``Variogram`` it
 returns (classes with pair counts, model fitting, plotting)."""
 
-import math
 import operator
 from collections.abc import Mapping
 from dataclasses import dataclass
@@ -11,7 +10,7 @@ import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 from . import _pass
-from ._inputs import distance_unit, prepare_samples
+from ._inputs import distance_unit, finite_real, prepare_samples
 from .fit import fit_model
 from .model import VariogramModel
 
@@ -124,15 +123,6 @@ def _n_lags(n_lags: object) -> int:
     return count
 
 
-def _real(value: object, name: str) -> float:
-    if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.number)):
-        raise TypeError(f"{name} must be a real number, not {value!r}")
-    number = float(value)
-    if not math.isfinite(number):
-        raise ValueError(f"{name} must be finite, not {number}")
-    return number
-
-
 def _edges(edges: ArrayLike) -> NDArray[np.float64]:
     try:
         array = np.array(edges, dtype=np.float64)
@@ -208,7 +198,7 @@ def variogram(
     """
     n_lags = _n_lags(n_lags)
     if max_distance is not None:
-        max_distance = _real(max_distance, "max_distance")
+        max_distance = finite_real(max_distance, "max_distance")
         if max_distance <= 0:
             raise ValueError(f"max_distance must be positive, not {max_distance}")
     if edges is not None:
@@ -218,9 +208,9 @@ def variogram(
     if not isinstance(estimator, str) or estimator.lower() not in ESTIMATORS:
         raise ValueError(f"estimator must be 'matheron' or 'cressie', not {estimator!r}")
     estimator = estimator.lower()
-    tolerance = _real(tolerance, "tolerance")
+    tolerance = finite_real(tolerance, "tolerance")
     if direction is not None:
-        direction = _real(direction, "direction")
+        direction = finite_real(direction, "direction")
         if not 0 < tolerance <= 90:
             raise ValueError(f"tolerance must lie in (0, 90] degrees, not {tolerance}")
     samples = prepare_samples(points, values, geographic=geographic, crs=crs)
