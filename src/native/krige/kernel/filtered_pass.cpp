@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include "krige/kernel/box_space.hpp"
 #include "krige/kernel/exact_sum.hpp"
 #include "krige/kernel/great_circle.hpp"
 #include "krige/kernel/lane_slots.hpp"
@@ -19,36 +20,8 @@ namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kDegree = 3.14159265358979323846 / 180.0;
 
 std::size_t leaf_count(std::size_t n) { return (n + kLeafPoints - 1) / kLeafPoints; }
-
-// The coordinates the boxes are taken in: the projected coordinates as they
-// are, or the unit vectors of geographic points (boxes of longitude and
-// latitude would break at the antimeridian and the poles).
-class BoxSpace {
- public:
-  explicit BoxSpace(const Points& points)
-      : dims_(points.geographic ? 3 : points.dims), data_(points.coordinates) {
-    if (!points.geographic) return;
-    owned_.resize(points.n * 3);
-    for (std::size_t i = 0; i < points.n; ++i) {
-      const double lon = points.coordinates[2 * i] * kDegree;
-      const double lat = points.coordinates[2 * i + 1] * kDegree;
-      owned_[3 * i] = std::cos(lat) * std::cos(lon);
-      owned_[3 * i + 1] = std::cos(lat) * std::sin(lon);
-      owned_[3 * i + 2] = std::sin(lat);
-    }
-    data_ = owned_.data();
-  }
-  std::size_t dims() const { return dims_; }
-  const double* point(std::size_t i) const { return data_ + i * dims_; }
-
- private:
-  std::size_t dims_;
-  const double* data_;
-  std::vector<double> owned_;
-};
 
 // A NaN key sorts after every number; ties go by index, so the order is total.
 double sort_key(double v) { return v != v ? kInf : v; }
@@ -363,7 +336,7 @@ class ClassWork {
 
   void add_run(const RowKernels& kernels, const ClassGrid& grid, std::size_t count) {
     kernels.accumulate(grid, slots_.data(), k_.data(), d_.data(), g_.data(), count);
-    slots_.run_added();
+    slots_.runs_added();
   }
 
   void finish_unit() { slots_.finish(partials); }

@@ -36,9 +36,25 @@ class LaneSlots {
   // class.
   double* data() { return slots_.data(); }
 
-  // Call after each run the row kernels added.
-  void run_added() {
-    if (++runs_ == fold_runs_) fold();
+  // Call after each run the row kernels added, or with the rows of the
+  // register sums added.
+  void runs_added(std::size_t runs = 1) {
+    runs_ += runs;
+    if (runs_ >= fold_runs_) fold();
+  }
+
+  // Adds a leaf pair's register sums of `classes` classes from class
+  // `first` (leaf_sums), lane by lane.
+  void add_leaf(std::size_t first, std::size_t classes, const LeafSums& sums) {
+    for (std::size_t j = 0; j < classes; ++j) {
+      double* slot = slots_.data() + (first + j) * kSlotLanes * kSlotWidth;
+      for (std::size_t lane = 0; lane < kSlotLanes; ++lane, slot += kSlotWidth) {
+        if (sums.count[j][lane] == 0.0) continue;
+        slot[0] += sums.distance[j][lane];
+        slot[1] += sums.semivariance[j][lane];
+        slot[2] += sums.count[j][lane];
+      }
+    }
   }
 
   // The tile's class sums to the partials; the slots start afresh.

@@ -28,6 +28,9 @@ constexpr std::size_t kRun = kTileEdge;
 struct Scratch {
   explicit Scratch(std::size_t run) : distances(run) {}
   std::vector<double> distances;
+  // The distances of a leaf pair and its register sums (leaf_tiles.hpp).
+  std::vector<double> leaf_distances;
+  LeafSums sums{};
 };
 
 // The tiles of a rows-by-columns grid of pairs; with `diagonal` the row set
@@ -45,22 +48,26 @@ class TileGrid {
     return diagonal_ ? row_tiles_ * (row_tiles_ + 1) / 2 : row_tiles_ * column_tiles_;
   }
 
+  // Tile t holds the rows of block i against the columns of block j.
+  struct Tile {
+    std::size_t i;
+    std::size_t j;
+  };
+  Tile tile(std::size_t t) const {
+    if (!diagonal_) return {t / column_tiles_, t % column_tiles_};
+    // Largest i with i (i + 1) / 2 <= t.
+    std::size_t i =
+        static_cast<std::size_t>((std::sqrt(8.0 * static_cast<double>(t) + 1.0) - 1.0) / 2.0);
+    while (i * (i + 1) / 2 > t) --i;
+    while ((i + 1) * (i + 2) / 2 <= t) ++i;
+    return {i, t - i * (i + 1) / 2};
+  }
+
   // Calls run(r, c0, count) for each row r of tile t that has pairs, in row
   // order: the pairs (r, c0) ... (r, c0 + count - 1).
   template <class Run>
   void each_row(std::size_t t, Run&& run) const {
-    std::size_t i = 0;
-    std::size_t j = 0;
-    if (diagonal_) {
-      // Largest i with i (i + 1) / 2 <= t.
-      i = static_cast<std::size_t>((std::sqrt(8.0 * static_cast<double>(t) + 1.0) - 1.0) / 2.0);
-      while (i * (i + 1) / 2 > t) --i;
-      while ((i + 1) * (i + 2) / 2 <= t) ++i;
-      j = t - i * (i + 1) / 2;
-    } else {
-      i = t / column_tiles_;
-      j = t % column_tiles_;
-    }
+    const auto [i, j] = tile(t);
     const std::size_t r0 = i * tile_;
     const std::size_t r1 = std::min(r0 + tile_, rows_);
     const std::size_t c0 = j * tile_;
@@ -84,9 +91,11 @@ class TileGrid {
 // a run of points is contiguous.
 class ProjectedColumns {
  public:
-  explicit ProjectedColumns(const Points& points)
-      : n_(points.n), dims_(points.dims), data_(points.n * points.dims) {
-    for (std::size_t i = 0; i < n_; ++i) {
+  // `padding` zeros follow each coordinate's column, so that vector loops may
+  // read past the last point.
+  explicit ProjectedColumns(const Points& points, std::size_t padding = 0)
+      : n_(points.n + padding), dims_(points.dims), data_(n_ * points.dims, 0.0) {
+    for (std::size_t i = 0; i < points.n; ++i) {
       for (std::size_t c = 0; c < dims_; ++c) data_[c * n_ + i] = points.coordinates[i * dims_ + c];
     }
   }

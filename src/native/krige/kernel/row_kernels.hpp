@@ -52,6 +52,45 @@ struct PairRun {
   std::size_t count;
 };
 
+// The most classes a leaf pair's pairs may span for the register sums.
+constexpr std::size_t kMaxLeafClasses = 4;
+// Points per leaf of a leaf pair (a multiple of the eight lanes).
+constexpr std::size_t kLeafEdge = 64;
+// The most coordinates per point the register sums take.
+constexpr std::size_t kMaxGenericDims = 16;
+
+// The pairs of two leaves for the register sums: row points r < rows against
+// column points c < columns (only c < r with `same_leaf`). The distances are
+// computed from coordinates column by column (`dims` arrays, `stride` apart,
+// readable up to the next multiple of eight columns) or read from
+// `distances` (row-major, kLeafEdge apart). `edges` holds classes + 1
+// ordered class edges; unless `check_ends`, every pair is known to lie in
+// [edges[0], edges[classes]).
+struct LeafPair {
+  std::size_t rows;
+  std::size_t columns;
+  bool same_leaf;
+  const double* row_coordinates;  // row r: dims values, stride apart
+  std::size_t row_stride;
+  const double* column_coordinates;
+  std::size_t column_stride;
+  std::size_t dims;
+  const double* distances;
+  const double* row_values;
+  const double* column_values;  // readable like the coordinates
+  const double* edges;
+  std::size_t classes;
+  bool check_ends;
+};
+
+// Per class of a leaf pair and lane c % 8: sum of distances, sum of
+// semivariances, pair count.
+struct LeafSums {
+  double distance[kMaxLeafClasses][8];
+  double semivariance[kMaxLeafClasses][8];
+  double count[kMaxLeafClasses][8];
+};
+
 struct RowKernels {
   const char* name;
   // out[t] = the sum over the dims columns, in column order, of
@@ -75,6 +114,10 @@ struct RowKernels {
   // out[t] = sqrt(in[t]): the plain loop whose throughput is the floor of
   // any pass with IEEE-exact distances (benchmarks time it).
   void (*square_roots)(const double* in, std::size_t count, double* out);
+  // The class sums of a leaf pair in registers: each lane adds its pairs in
+  // row order, so every path gives the same bits. Returns the number of
+  // pairs that lie in the classes (all of them unless check_ends).
+  std::uint64_t (*leaf_sums)(const LeafPair& pair, LeafSums* out);
 };
 
 // The names of the paths this build and processor can run, baseline first.

@@ -1,8 +1,13 @@
 // The loops of one instruction-set path; included by one translation unit
 // per path with ORV_ISA_PATH naming the path, and compiled with its flags.
+#include <cmath>
 #include <cstring>
 
 #include "krige/kernel/row_kernels.hpp"
+
+#if defined(__x86_64__) || defined(_M_X64)
+#include <immintrin.h>
+#endif
 
 namespace orv::krige::isa {
 namespace ORV_ISA_PATH {
@@ -165,6 +170,205 @@ void square_roots(const double* __restrict in, std::size_t count, double* __rest
   for (std::size_t t = 0; t < count; ++t) out[t] = std::sqrt(in[t]);
 }
 
+
+// The register sums of a leaf pair. Eight lanes (column c in lane c % 8) are
+// kParts vectors of this path's width; each lane adds its pairs in row order,
+// and a pair outside a class adds exact zeros, so the width never changes
+// the bits.
+typedef double LaneVector __attribute__((vector_size(ORV_ISA_VECTOR_BYTES)));
+typedef long long LaneMask __attribute__((vector_size(ORV_ISA_VECTOR_BYTES)));
+constexpr std::size_t kWidth = ORV_ISA_VECTOR_BYTES / sizeof(double);
+constexpr std::size_t kParts = 8 / kWidth;
+
+inline LaneVector load(const double* p) {
+  LaneVector v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+inline LaneVector splat(double x) {
+  LaneVector v;
+  for (std::size_t i = 0; i < kWidth; ++i) v[i] = x;
+  return v;
+}
+
+inline LaneVector root(LaneVector x) {
+#if ORV_ISA_VECTOR_BYTES == 64
+  // The masked form with every lane set: the plain one trips GCC 12's
+  // maybe-uninitialized warning inside its own header.
+  return (LaneVector)_mm512_mask_sqrt_pd((__m512d)x, 0xFF, (__m512d)x);
+#elif ORV_ISA_VECTOR_BYTES == 32
+  return (LaneVector)_mm256_sqrt_pd((__m256d)x);
+#elif defined(__SSE2__)
+  return (LaneVector)_mm_sqrt_pd((__m128d)x);
+#else
+  for (std::size_t i = 0; i < kWidth; ++i) x[i] = std::sqrt(x[i]);
+  return x;
+#endif
+}
+
+inline LaneVector masked(LaneVector x, LaneMask keep) { return (LaneVector)((LaneMask)x & keep); }
+
+// Distances from coordinates, as squared_distances sums them, then the root;
+// Dims 0 for any number of coordinates.
+template <std::size_t Dims>
+class CoordinateDistances {
+ public:
+  explicit CoordinateDistances(const LeafPair& pair) : pair_(pair) {}
+
+  void row(std::size_t r) {
+    for (std::size_t c = 0; c < dims(); ++c) {
+      origin_[Dims == 0 ? 0 : c] = splat(pair_.row_coordinates[c * pair_.row_stride + r]);
+      if (Dims == 0) origins_[c] = pair_.row_coordinates[c * pair_.row_stride + r];
+    }
+  }
+
+  LaneVector at(std::size_t first) const {
+    const double* column = pair_.column_coordinates + first;
+    LaneVector diff = load(column) - origin(0);
+    LaneVector sum = diff * diff;
+    for (std::size_t c = 1; c < dims(); ++c) {
+      diff = load(column + c * pair_.column_stride) - origin(c);
+      sum += diff * diff;
+    }
+    return root(sum);
+  }
+
+ private:
+  std::size_t dims() const { return Dims == 0 ? pair_.dims : Dims; }
+  LaneVector origin(std::size_t c) const {
+    return Dims == 0 ? splat(origins_[c]) : origin_[c];
+  }
+
+  const LeafPair& pair_;
+  LaneVector origin_[Dims == 0 ? 1 : Dims];
+  double origins_[Dims == 0 ? kMaxGenericDims : 1];
+};
+
+// Distances computed beforehand, a row of kLeafEdge per row point.
+class StoredDistances {
+ public:
+  explicit StoredDistances(const LeafPair& pair) : pair_(pair) {}
+  void row(std::size_t r) { row_ = pair_.distances + r * kLeafEdge; }
+  LaneVector at(std::size_t first) const { return load(row_ + first); }
+
+ private:
+  const LeafPair& pair_;
+  const double* row_ = nullptr;
+};
+
+template <std::size_t Classes>
+struct LaneSums {
+  LaneVector distance[Classes][kParts] = {};
+  LaneVector semivariance[Classes][kParts] = {};
+  LaneVector count[Classes][kParts] = {};
+};
+
+// Eight pairs of a row: lanes below `left` are pairs (all of them unless
+// Tail).
+template <std::size_t Classes, bool Check, bool Tail, class Distances>
+inline void add_eight(const LeafPair& pair, const Distances& distances, std::size_t first,
+                      LaneVector value, const LaneVector* edge, LaneVector left,
+                      LaneSums<Classes>& sums) {
+  const LaneVector one = splat(1.0);
+  for (std::size_t h = 0; h < kParts; ++h) {
+    const std::size_t c = first + h * kWidth;
+    const LaneVector d = distances.at(c);
+    const LaneVector diff = load(pair.column_values + c) - value;
+    const LaneVector g = 0.5 * (diff * diff);
+    LaneMask above = ~LaneMask{};
+    if (Tail) {
+      LaneVector lane;
+      for (std::size_t i = 0; i < kWidth; ++i) lane[i] = static_cast<double>(h * kWidth + i);
+      above = lane < left;
+    }
+    if (Check) above &= (d >= edge[0]) & (d < edge[Classes]);
+    for (std::size_t j = 0; j < Classes; ++j) {
+      LaneMask in = above;
+      if (j + 1 < Classes) {
+        const LaneMask next = d >= edge[j + 1];
+        in = above & ~next;
+        above &= next;
+      }
+      if (Classes == 1 && !Check && !Tail) {
+        sums.distance[j][h] += d;
+        sums.semivariance[j][h] += g;
+        sums.count[j][h] += one;
+      } else {
+        sums.distance[j][h] += masked(d, in);
+        sums.semivariance[j][h] += masked(g, in);
+        sums.count[j][h] += masked(one, in);
+      }
+    }
+  }
+}
+
+template <std::size_t Classes, bool Check, class Distances>
+std::uint64_t leaf_sums_of(const LeafPair& pair, LeafSums* out) {
+  Distances distances(pair);
+  LaneSums<Classes> sums;
+  LaneVector edge[Classes + 1];
+  for (std::size_t j = 0; j <= Classes; ++j) edge[j] = splat(pair.edges[j]);
+  for (std::size_t r = 0; r < pair.rows; ++r) {
+    const std::size_t end = pair.same_leaf ? r : pair.columns;
+    if (end == 0) continue;
+    distances.row(r);
+    const LaneVector value = splat(pair.row_values[r]);
+    std::size_t first = 0;
+    for (; first + 8 <= end; first += 8) {
+      add_eight<Classes, Check, false>(pair, distances, first, value, edge, LaneVector{}, sums);
+    }
+    if (first < end) {
+      add_eight<Classes, Check, true>(pair, distances, first, value, edge,
+                                      splat(static_cast<double>(end - first)), sums);
+    }
+  }
+  std::uint64_t total = 0;
+  for (std::size_t j = 0; j < kMaxLeafClasses; ++j) {
+    for (std::size_t lane = 0; lane < 8; ++lane) {
+      const bool held = j < Classes;
+      const std::size_t h = lane / kWidth;
+      const std::size_t i = lane % kWidth;
+      out->distance[j][lane] = held ? sums.distance[j < Classes ? j : 0][h][i] : 0.0;
+      out->semivariance[j][lane] = held ? sums.semivariance[j < Classes ? j : 0][h][i] : 0.0;
+      out->count[j][lane] = held ? sums.count[j < Classes ? j : 0][h][i] : 0.0;
+      if (held) total += static_cast<std::uint64_t>(out->count[j][lane]);
+    }
+  }
+  return total;
+}
+
+template <std::size_t Classes, bool Check>
+std::uint64_t leaf_sums_for(const LeafPair& pair, LeafSums* out) {
+  if (pair.distances != nullptr) return leaf_sums_of<Classes, Check, StoredDistances>(pair, out);
+  switch (pair.dims) {
+    case 2:
+      return leaf_sums_of<Classes, Check, CoordinateDistances<2>>(pair, out);
+    case 3:
+      return leaf_sums_of<Classes, Check, CoordinateDistances<3>>(pair, out);
+    default:
+      return leaf_sums_of<Classes, Check, CoordinateDistances<0>>(pair, out);
+  }
+}
+
+template <bool Check>
+std::uint64_t leaf_sums_checked(const LeafPair& pair, LeafSums* out) {
+  switch (pair.classes) {
+    case 1:
+      return leaf_sums_for<1, Check>(pair, out);
+    case 2:
+      return leaf_sums_for<2, Check>(pair, out);
+    case 3:
+      return leaf_sums_for<3, Check>(pair, out);
+    default:
+      return leaf_sums_for<4, Check>(pair, out);
+  }
+}
+
+std::uint64_t leaf_sums(const LeafPair& pair, LeafSums* out) {
+  return pair.check_ends ? leaf_sums_checked<true>(pair, out) : leaf_sums_checked<false>(pair, out);
+}
+
 }  // namespace
 }  // namespace ORV_ISA_PATH
 
@@ -175,6 +379,7 @@ const RowKernels ORV_ISA_CONSTANT = {ORV_ISA_NAME,
                                      ORV_ISA_PATH::key_range,
                                      ORV_ISA_PATH::prepare,
                                      ORV_ISA_PATH::accumulate,
-                                     ORV_ISA_PATH::square_roots};
+                                     ORV_ISA_PATH::square_roots,
+                                     ORV_ISA_PATH::leaf_sums};
 
 }  // namespace orv::krige::isa

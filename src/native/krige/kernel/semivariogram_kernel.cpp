@@ -9,7 +9,9 @@
 #include <type_traits>
 #include <utility>
 
+#include "krige/kernel/filtered_pass.hpp"
 #include "krige/kernel/lane_slots.hpp"
+#include "krige/kernel/leaf_tiles.hpp"
 #include "krige/kernel/pair_runs.hpp"
 #include "krige/kernel/projected_range.hpp"
 #include "parallel/threads.hpp"
@@ -54,7 +56,13 @@ class DenseAccumulator {
                     classes_.data());
     kernels.accumulate(locator_.grid(), slots_.data(), classes_.data(), distance_run_.data(),
                        semivariance_run_.data(), run.count);
-    slots_.run_added();
+    slots_.runs_added();
+  }
+
+  // The register sums of a leaf pair of `rows` rows.
+  void add_leaf(std::size_t first, std::size_t classes, const LeafSums& sums, std::size_t rows) {
+    slots_.add_leaf(first, classes, sums);
+    slots_.runs_added(rows);
   }
 
   void finish_tile(ClassPartials& partials) { slots_.finish(partials); }
@@ -309,16 +317,29 @@ struct ClassState {
 };
 
 template <class Accumulator, class Source>
-ClassPartials class_pass_with(const Source& source, const ClassLocator& locator, unsigned threads) {
+ClassPartials class_pass_with(const Source& source, const ClassEdges& edges,
+                              const ClassLocator& locator, unsigned threads) {
   ClassPartials total(locator.n_lags());
   const RowKernels& kernels = row_kernels();
+  const pairs::LeafClasses leaf_classes(edges);
   parallel::for_each_index(
       source.tiles(), threads,
       [&] { return std::make_unique<ClassState<Accumulator>>(locator, source.longest_run()); },
       [&](auto& state, std::size_t t) {
-        source.pair_runs(t, state->scratch,
-                         [&](const PairRun& run) { state->accumulator.add_run(kernels, run); });
-        state->accumulator.finish_tile(state->partials);
+        Accumulator& accumulator = state->accumulator;
+        const auto add_run = [&](const PairRun& run) { accumulator.add_run(kernels, run); };
+        if constexpr (std::is_same_v<Source, pairs::LeafTiles> &&
+                      std::is_same_v<Accumulator, DenseAccumulator>) {
+          source.leaf_pairs(
+              t, state->scratch, leaf_classes,
+              [&](std::size_t first, std::size_t classes, const LeafSums& sums, std::size_t rows) {
+                accumulator.add_leaf(first, classes, sums, rows);
+              },
+              add_run);
+        } else {
+          source.pair_runs(t, state->scratch, add_run);
+        }
+        accumulator.finish_tile(state->partials);
       },
       [&](auto& state) { total.merge(state->partials); });
   return total;
@@ -331,10 +352,34 @@ ClassPartials class_pass(const Source& source, const ClassEdges& edges, unsigned
   const ClassLocator locator(edges);
   if (locator.holds_nothing()) return ClassPartials(edges.n_lags);
   if (DenseAccumulator::suits(locator)) {
-    return class_pass_with<DenseAccumulator>(source, locator, threads);
+    return class_pass_with<DenseAccumulator>(source, edges, locator, threads);
   }
-  return class_pass_with<SparseAccumulator>(source, locator, threads);
+  return class_pass_with<SparseAccumulator>(source, edges, locator, threads);
 }
+
+// A copy of points in spatial order (spatial_order), values alongside.
+class OrderedPoints {
+ public:
+  explicit OrderedPoints(const Points& points)
+      : points_(points),
+        coordinates_(points.n * points.dims),
+        values_(points.values != nullptr ? points.n : 0) {
+    const std::vector<std::size_t> order = spatial_order(points);
+    for (std::size_t i = 0; i < points.n; ++i) {
+      std::copy_n(points.coordinates + order[i] * points.dims, points.dims,
+                  coordinates_.begin() + i * points.dims);
+      if (points.values != nullptr) values_[i] = points.values[order[i]];
+    }
+    points_.coordinates = coordinates_.data();
+    points_.values = points.values != nullptr ? values_.data() : nullptr;
+  }
+  const Points& points() const { return points_; }
+
+ private:
+  Points points_;
+  std::vector<double> coordinates_;
+  std::vector<double> values_;
+};
 
 }  // namespace
 
@@ -426,7 +471,10 @@ ClassTotals class_totals(const DistanceMatrix& matrix, const ClassEdges& edges, 
 }
 
 ClassTotals class_totals(const Points& points, const ClassEdges& edges, unsigned threads) {
-  return class_pass(pairs::PointPairs(points, points, kTileEdge, true), edges, threads).totals();
+  const OrderedPoints ordered(points);
+  return class_pass(pairs::LeafTiles(ordered.points(), ordered.points(), kTileEdge, true), edges,
+                    threads)
+      .totals();
 }
 
 DistanceRange block_range(const Points& rows, const Points& columns, bool diagonal) {
@@ -436,7 +484,7 @@ DistanceRange block_range(const Points& rows, const Points& columns, bool diagon
 
 ClassPartials block_classes(const Points& rows, const Points& columns, const ClassEdges& edges,
                             std::size_t tile, bool diagonal) {
-  return class_pass(pairs::PointPairs(rows, columns, tile, diagonal), edges, 1);
+  return class_pass(pairs::LeafTiles(rows, columns, tile, diagonal), edges, 1);
 }
 
 void great_circle_matrix(const double* a, std::size_t n, const double* b, std::size_t m,

@@ -1,8 +1,9 @@
 """The experimental semivariogram computed block pair by block pair.
 
-The pairs {i, j} of n points (row r > column c) are cut into square blocks of ``block_size``
-points, a multiple of the native tile edge ``_pairs.tile_size(n)``, so every block pair covers
-whole kernel tiles. Each block pair is reduced on its own, in two rounds:
+The pairs {i, j} of n points (row r > column c), taken in the native pass's spatial order
+(``_pairs.spatial_order``), are cut into square blocks of ``block_size`` points, a multiple of
+the native tile edge ``_pairs.tile_size(n)``, so every block pair covers whole kernel tiles.
+Each block pair is reduced on its own, in two rounds:
 
 1. the smallest and largest distance of its pairs (``range_of_blocks``), merged into the range
    of all pairs by ``_pairs.merge_ranges``, from which ``_pairs.class_edges`` gives the class
@@ -115,7 +116,11 @@ def prepare(points, values, gtype):
         raise error.SpmisError(errors=gtype)
     if not _values_fit_blocks(values, points.shape[0], geographic):
         return None
-    return PairData(points, np.ascontiguousarray(values.reshape(-1), dtype=np.float64), geographic)
+    values = np.ascontiguousarray(values.reshape(-1), dtype=np.float64)
+    # Blocks of the points in the native pass's spatial order, so that the block pairs cover
+    # the very tiles (and leaf pairs) of the single-machine pass.
+    order = _pairs.spatial_order(points, geographic)
+    return PairData(np.ascontiguousarray(points[order]), values[order], geographic)
 
 
 def _values_fit_blocks(values, n, geographic):
