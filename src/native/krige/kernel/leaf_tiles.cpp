@@ -16,6 +16,7 @@ constexpr std::size_t kPadding = 8;
 // the rounding of the vectors and of the haversine formula many times over.
 constexpr double kRelativeMargin = 1e-9;
 constexpr double kAbsoluteMarginKm = 1e-6;
+constexpr double kSmallHaversine = 0.24;
 
 double arc_km(double chord) { return 2.0 * kEarthRadiusKm * std::asin(std::min(1.0, chord / 2.0)); }
 
@@ -31,7 +32,9 @@ LeafSet::LeafSet(const Points& points, std::size_t tile)
       values_(points.n + kPadding, 0.0) {
   if (points.values != nullptr) std::copy_n(points.values, points.n, values_.begin());
   if (points.geographic) {
-    geo_ = GeoColumns(points.coordinates, points.n);
+    std::vector<double> padded(2 * stride_, 0.0);
+    std::copy_n(points.coordinates, 2 * points.n, padded.begin());
+    geo_ = GeoColumns(padded.data(), stride_);
   } else {
     coordinates_.assign(stride_ * points.dims, 0.0);
     for (std::size_t i = 0; i < points.n; ++i) {
@@ -101,10 +104,12 @@ LeafBounds leaf_bounds(const LeafSet& rows, const LeafSet::Leaf& a, const LeafSe
     lower += gap * gap;
     upper += span * span;
   }
-  if (!geographic) return {std::sqrt(lower), std::sqrt(upper), true};
+  if (!geographic) return {std::sqrt(lower), std::sqrt(upper), true, false};
   const double low = arc_km(std::sqrt(lower)) * (1.0 - kRelativeMargin) - kAbsoluteMarginKm;
   const double high = arc_km(std::sqrt(upper)) * (1.0 + kRelativeMargin) + kAbsoluteMarginKm;
-  return {std::max(low, 0.0), high, false};
+  // The haversine is a quarter of the squared chord; 60 degrees is a
+  // haversine of 1/4, kept well clear of.
+  return {std::max(low, 0.0), high, false, upper / 4.0 < kSmallHaversine};
 }
 
 LeafClasses::LeafClasses(const ClassEdges& edges) : edges_(edges), ordered_(edges.n_lags > 0) {
@@ -167,10 +172,8 @@ bool LeafTiles::register_sums(const LeafSet::Leaf& a, const LeafSet::Leaf& b, bo
     return false;
   }
   bool check_ends = false;
-  if (!classes.span(leaf_bounds(rows_, a, column_set(), b, geographic_), first, count,
-                    &check_ends)) {
-    return false;
-  }
+  const LeafBounds bounds = leaf_bounds(rows_, a, column_set(), b, geographic_);
+  if (!classes.span(bounds, first, count, &check_ends)) return false;
   const LeafSet& columns = column_set();
   const std::size_t rows = a.end - a.first;
   const std::size_t width = b.end - b.first;
@@ -183,13 +186,16 @@ bool LeafTiles::register_sums(const LeafSet::Leaf& a, const LeafSet::Leaf& b, bo
                 columns.stride(),
                 dims,
                 nullptr,
+                bounds.small_angles,
+                geographic_ ? geo_run(rows_.geo(), a.first) : GeoRun{},
+                geographic_ ? geo_run(columns.geo(), b.first) : GeoRun{},
                 rows_.values() + a.first,
                 columns.values() + b.first,
                 classes.edges() + *first,
                 *count,
                 check_ends};
   const RowKernels& kernels = row_kernels();
-  if (geographic_) {
+  if (geographic_ && !bounds.small_angles) {
     std::vector<double>& stored = scratch.leaf_distances;
     if (stored.empty()) stored.assign(kLeafEdge * kLeafEdge, 0.0);
     for (std::size_t r = 0; r < rows; ++r) {

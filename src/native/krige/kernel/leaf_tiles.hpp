@@ -67,6 +67,8 @@ struct LeafBounds {
   double lower;
   double upper;
   bool exact;
+  // Geographic points: every pair is less than 60 degrees apart.
+  bool small_angles;
 };
 LeafBounds leaf_bounds(const LeafSet& rows, const LeafSet::Leaf& a, const LeafSet& columns,
                        const LeafSet::Leaf& b, bool geographic);

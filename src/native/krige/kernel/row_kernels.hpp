@@ -63,7 +63,9 @@ constexpr std::size_t kMaxGenericDims = 16;
 // column points c < columns (only c < r with `same_leaf`). The distances are
 // computed from coordinates column by column (`dims` arrays, `stride` apart,
 // readable up to the next multiple of eight columns) or read from
-// `distances` (row-major, kLeafEdge apart). `edges` holds classes + 1
+// `distances` (row-major, kLeafEdge apart), or, with `small_angles`, as
+// great-circle distances from `row_geo` and `column_geo` of pairs known to
+// be less than 60 degrees apart. `edges` holds classes + 1
 // ordered class edges; unless `check_ends`, every pair is known to lie in
 // [edges[0], edges[classes]).
 struct LeafPair {
@@ -76,6 +78,9 @@ struct LeafPair {
   std::size_t column_stride;
   std::size_t dims;
   const double* distances;
+  bool small_angles;
+  GeoRun row_geo;
+  GeoRun column_geo;
   const double* row_values;
   const double* column_values;  // readable like the coordinates
   const double* edges;

@@ -257,6 +257,47 @@ class StoredDistances {
   const double* row_ = nullptr;
 };
 
+// Great-circle distances of pairs less than 60 degrees apart (haversine
+// below 1/4): the operations great_circle_km does for them, whose arcsine
+// takes its first branch (the root of its argument is then the root of the
+// haversine already taken).
+class SmallAngleDistances {
+ public:
+  explicit SmallAngleDistances(const LeafPair& pair) : pair_(pair) {}
+
+  void row(std::size_t r) {
+    const GeoRun& a = pair_.row_geo;
+    sin_half_lat_ = splat(a.sin_half_lat[r]);
+    cos_half_lat_ = splat(a.cos_half_lat[r]);
+    sin_half_lon_ = splat(a.sin_half_lon[r]);
+    cos_half_lon_ = splat(a.cos_half_lon[r]);
+    cos_lat_ = splat(a.cos_lat[r]);
+  }
+
+  LaneVector at(std::size_t first) const {
+    using namespace asin_terms;
+    const GeoRun& b = pair_.column_geo;
+    const LaneVector dlat =
+        sin_half_lat_ * load(b.cos_half_lat + first) - cos_half_lat_ * load(b.sin_half_lat + first);
+    const LaneVector dlon =
+        sin_half_lon_ * load(b.cos_half_lon + first) - cos_half_lon_ * load(b.sin_half_lon + first);
+    LaneVector h = (cos_lat_ * load(b.cos_lat + first)) * (dlon * dlon) + dlat * dlat;
+    const LaneVector one = splat(1.0);
+    const LaneVector zero = {};
+    h = h > one ? one : h;
+    h = h < zero ? zero : h;
+    const LaneVector x = root(h);
+    const LaneVector p = h * (kP0 + h * (kP1 + h * (kP2 + h * (kP3 + h * (kP4 + h * kP5)))));
+    const LaneVector q = 1.0 + h * (kQ1 + h * (kQ2 + h * (kQ3 + h * kQ4)));
+    const LaneVector y = x + x * (p / q);
+    return (2.0 * kEarthRadiusKm) * y;
+  }
+
+ private:
+  const LeafPair& pair_;
+  LaneVector sin_half_lat_, cos_half_lat_, sin_half_lon_, cos_half_lon_, cos_lat_;
+};
+
 template <std::size_t Classes>
 struct LaneSums {
   LaneVector distance[Classes][kParts] = {};
@@ -341,6 +382,7 @@ std::uint64_t leaf_sums_of(const LeafPair& pair, LeafSums* out) {
 template <std::size_t Classes, bool Check>
 std::uint64_t leaf_sums_for(const LeafPair& pair, LeafSums* out) {
   if (pair.distances != nullptr) return leaf_sums_of<Classes, Check, StoredDistances>(pair, out);
+  if (pair.small_angles) return leaf_sums_of<Classes, Check, SmallAngleDistances>(pair, out);
   switch (pair.dims) {
     case 2:
       return leaf_sums_of<Classes, Check, CoordinateDistances<2>>(pair, out);

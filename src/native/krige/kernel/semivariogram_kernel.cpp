@@ -9,9 +9,10 @@
 #include <type_traits>
 #include <utility>
 
-#include "krige/kernel/filtered_pass.hpp"
+#include "krige/kernel/geographic_range.hpp"
 #include "krige/kernel/lane_slots.hpp"
 #include "krige/kernel/leaf_tiles.hpp"
+#include "krige/kernel/ordered_points.hpp"
 #include "krige/kernel/pair_runs.hpp"
 #include "krige/kernel/projected_range.hpp"
 #include "parallel/threads.hpp"
@@ -357,30 +358,6 @@ ClassPartials class_pass(const Source& source, const ClassEdges& edges, unsigned
   return class_pass_with<SparseAccumulator>(source, edges, locator, threads);
 }
 
-// A copy of points in spatial order (spatial_order), values alongside.
-class OrderedPoints {
- public:
-  explicit OrderedPoints(const Points& points)
-      : points_(points),
-        coordinates_(points.n * points.dims),
-        values_(points.values != nullptr ? points.n : 0) {
-    const std::vector<std::size_t> order = spatial_order(points);
-    for (std::size_t i = 0; i < points.n; ++i) {
-      std::copy_n(points.coordinates + order[i] * points.dims, points.dims,
-                  coordinates_.begin() + i * points.dims);
-      if (points.values != nullptr) values_[i] = points.values[order[i]];
-    }
-    points_.coordinates = coordinates_.data();
-    points_.values = points.values != nullptr ? values_.data() : nullptr;
-  }
-  const Points& points() const { return points_; }
-
- private:
-  Points points_;
-  std::vector<double> coordinates_;
-  std::vector<double> values_;
-};
-
 }  // namespace
 
 void ClassPartials::add_tile_class(std::size_t k, std::uint64_t count, double distance,
@@ -457,6 +434,8 @@ DistanceRange distance_range(const Points& points, unsigned threads) {
     if (const std::optional<KeyRange> keys = projected_key_range(points, threads)) {
       return {std::sqrt(keys->lower), std::sqrt(keys->upper), triangle_pairs(points.n)};
     }
+  } else if (const std::optional<DistanceRange> range = geographic_range(points, threads)) {
+    return *range;
   }
   return range_pass(pairs::PointPairs(points, points, kTileEdge, true), triangle_pairs(points.n),
                     threads);
