@@ -71,6 +71,42 @@ def test_every_path_and_thread_count_gives_the_same_bits(monkeypatch, source):
     assert len(result[0]) > 0
 
 
+def compact(gtype, n, dims=2, seed=11):
+    """Points spread over a region: their leaves are summed in registers, pair by pair at
+    the edges of classes."""
+    rng = np.random.default_rng(seed)
+    if gtype == "GEOGCS":
+        points = np.column_stack([rng.uniform(100, 120, n), rng.uniform(20, 40, n)])
+    elif dims == 0:  # geographic, the whole globe: leaves too wide for the small-angle form
+        points = np.column_stack([rng.uniform(-180, 180, n), rng.uniform(-90, 90, n)])
+    else:
+        points = rng.uniform(0.0, 1000.0, (n, dims))
+    return points, rng.normal(size=n)
+
+
+@pytest.mark.parametrize(
+    ("gtype", "dims"), [("PROJCS", 1), ("PROJCS", 2), ("PROJCS", 3), ("PROJCS", 5),
+                        ("GEOGCS", 2), ("WORLD", 0)]
+)  # fmt: skip
+def test_register_sums_give_the_same_bits_everywhere(monkeypatch, gtype, dims):
+    points, values = compact(gtype, 1531, dims)
+    gtype = "GEOGCS" if gtype == "WORLD" else gtype
+    outcomes = set()
+    try:
+        for path in _pairs.isa_paths():
+            _pairs.force_isa(path)
+            for threads in ("1", "3"):
+                monkeypatch.setenv("OMP_NUM_THREADS", threads)
+                result = core.init_variogram_model(points, values, 7, gtype)
+                outcomes.add(tuple(bits(result)))
+    finally:
+        _pairs.force_isa(None)
+    assert len(outcomes) == 1
+    expected = reference.init_variogram_model(points, values, 7, gtype)
+    for got, want in zip(result, expected, strict=True):
+        np.testing.assert_allclose(got, want, rtol=1e-12, atol=0)
+
+
 EDGE_CASES = {
     # NaN and infinite coordinates, antipodes, coincident points, poles, the date line.
     "special": np.array(

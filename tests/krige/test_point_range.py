@@ -94,6 +94,13 @@ GEOGRAPHIC = {
     "whole globe": lon_lat(RNG.uniform(-180, 180, 1500), RNG.uniform(-90, 90, 1500)),
     "region": lon_lat(RNG.uniform(100, 120, 1500), RNG.uniform(20, 40, 1500)),
     "duplicates": np.repeat(lon_lat(RNG.uniform(-9, 9, 300), RNG.uniform(-9, 9, 300)), 2, axis=0),
+    "clusters": np.concatenate(
+        [
+            c + RNG.normal(0.0, 0.01, (200, 2))
+            for c in lon_lat(RNG.uniform(-180, 180, 8), np.zeros(8))
+        ]
+    ),
+    "across the date line": lon_lat(np.linspace(170.0, 190.0, 1200), RNG.uniform(-1, 1, 1200)),
     "antipodes and poles": np.array([[0, 0], [180, 0], [10, 10], [-170, -10], [0, 90], [0, -90]]),
     "10 degree grid": np.stack(
         np.meshgrid(np.arange(-180, 180, 10), np.arange(-90, 91, 10)), -1
