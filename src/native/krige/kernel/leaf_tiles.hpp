@@ -127,11 +127,10 @@ class LeafTiles {
   void each_leaf_pair(std::size_t t, Visit&& visit) const {
     const TileGrid::Tile tile = grid_.tile(t);
     const LeafSet& columns = column_set();
-    const std::size_t per_tile = rows_.leaves_per_tile();
-    for (std::size_t qr = 0; qr < per_tile; ++qr) {
+    for (std::size_t qr = 0; qr < rows_.leaves_per_tile(); ++qr) {
       const LeafSet::Leaf a = rows_.leaf(tile.i, qr);
       if (a.first >= a.end) break;
-      for (std::size_t qc = 0; qc < per_tile; ++qc) {
+      for (std::size_t qc = 0; qc < columns.leaves_per_tile(); ++qc) {
         const bool same = diagonal_ && tile.i == tile.j && qc == qr;
         if (diagonal_ && tile.i == tile.j && qc > qr) break;
         const LeafSet::Leaf b = columns.leaf(tile.j, qc);

@@ -8,14 +8,19 @@
 //
 // The pairs {r, c}, r > c, of n points are cut into square tiles of
 // kTileEdge points a side (tile (I, J), I >= J, holds the rows of block I
-// against the columns of block J). Inside a tile every pair adds its distance
-// and semivariance to a plain per-class sum of its lane, lane = c % 8, which
-// is folded into the tile's compensated class sums every few rows; the tile's
-// rounded class sums are merged exactly (an expansion sum, correctly rounded
-// at the end). The order of every floating-point operation is therefore fixed
-// by the tile alone: any thread count, any grouping of tiles and any
-// instruction-set path give the same bits. The passes run on the workers of
-// parallel/threads.hpp, started for the pass and joined before it returns.
+// against the columns of block J). A point set is first put in spatial order
+// (spatial_order), so that the kLeafEdge consecutive points of a leaf are a
+// compact cluster and a tile is visited leaf pair by leaf pair
+// (leaf_tiles.hpp): a leaf pair whose boxes bound its distances to at most
+// kMaxLeafClasses classes is summed in registers, the others pair by pair.
+// Either way every pair adds to a plain per-class sum of its lane, lane =
+// c % 8, which is folded into the tile's compensated class sums every few
+// rows; the tile's rounded class sums are merged exactly (an expansion sum,
+// correctly rounded at the end). The order of every floating-point operation
+// is therefore fixed by the tile alone: any thread count, any grouping of
+// tiles and any instruction-set path give the same bits. The passes run on
+// the workers of parallel/threads.hpp, started for the pass and joined
+// before it returns.
 //
 // Euclidean distances are sqrt(sum over columns, in column order, of the
 // squared coordinate differences), the same operations as SciPy's pdist; no
@@ -124,10 +129,10 @@ ClassTotals class_totals(const Points& points, const ClassEdges& edges, unsigned
 
 // A block of the pair set on the calling thread: the points of `rows`
 // against those of `columns`; with `diagonal` the two are the same block and
-// only row > column counts. Both blocks must start at a multiple of `tile`
-// in the point set, and the tiles are those of the whole set, so that
-// merging the partials of blocks covering every pair once gives the bits of
-// class_totals. Both blocks must have the same geographic flag and dims.
+// only row > column counts. When both blocks are slices of the points in
+// spatial_order starting at multiples of `tile` = kTileEdge, the tiles are
+// those of class_totals, so that merging the partials of blocks covering
+// every pair once gives its bits. Both blocks must have the same geographic flag and dims.
 DistanceRange block_range(const Points& rows, const Points& columns, bool diagonal);
 ClassPartials block_classes(const Points& rows, const Points& columns, const ClassEdges& edges,
                             std::size_t tile, bool diagonal);
