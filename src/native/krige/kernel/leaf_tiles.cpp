@@ -32,9 +32,7 @@ LeafSet::LeafSet(const Points& points, std::size_t tile)
       values_(points.n + kPadding, 0.0) {
   if (points.values != nullptr) std::copy_n(points.values, points.n, values_.begin());
   if (points.geographic) {
-    std::vector<double> padded(2 * stride_, 0.0);
-    std::copy_n(points.coordinates, 2 * points.n, padded.begin());
-    geo_ = GeoColumns(padded.data(), stride_);
+    geo_ = padded_geo_columns(points.coordinates, points.n, kPadding);
   } else {
     coordinates_.assign(stride_ * points.dims, 0.0);
     for (std::size_t i = 0; i < points.n; ++i) {
@@ -82,13 +80,18 @@ LeafSet::Leaf LeafSet::leaf(std::size_t i, std::size_t q) const {
           stored && finite_[index] != 0};
 }
 
-LeafBounds leaf_bounds(const LeafSet& rows, const LeafSet::Leaf& a, const LeafSet& columns,
-                       const LeafSet::Leaf& b, bool geographic) {
-  const std::size_t dims = rows.box_dims();
-  const double* a_low = a.lower;
-  const double* a_high = a.lower + dims;
-  const double* b_low = b.lower;
-  const double* b_high = b.lower + columns.box_dims();
+GeoColumns padded_geo_columns(const double* lon_lat, std::size_t n, std::size_t padding) {
+  std::vector<double> padded(2 * (n + padding), 0.0);
+  std::copy_n(lon_lat, 2 * n, padded.begin());
+  return GeoColumns(padded.data(), n + padding);
+}
+
+LeafBounds leaf_bounds(const double* a_box, const double* b_box, std::size_t dims,
+                       bool geographic) {
+  const double* a_low = a_box;
+  const double* a_high = a_box + dims;
+  const double* b_low = b_box;
+  const double* b_high = b_box + dims;
   // Summed over the coordinates in the order of the row kernels, so that
   // each rounding only keeps the bound on its side.
   double lower = 0.0;
@@ -144,6 +147,15 @@ bool LeafClasses::span(const LeafBounds& bounds, std::size_t* first, std::size_t
   return true;
 }
 
+bool LeafClasses::complete(std::size_t first, std::size_t classes, std::uint64_t summed,
+                           const LeafSums& sums, std::uint64_t pairs) const {
+  if (summed == pairs) return true;
+  const double left_out = sums.below + sums.beyond;
+  return static_cast<double>(summed) + left_out == static_cast<double>(pairs) &&
+         (sums.below == 0.0 || first == 0) &&
+         (sums.beyond == 0.0 || first + classes == edges_.n_lags);
+}
+
 LeafTiles::LeafTiles(const Points& rows, const Points& columns, std::size_t tile, bool diagonal)
     : rows_(rows, tile),
       grid_(rows.n, columns.n, tile, diagonal),
@@ -172,7 +184,7 @@ bool LeafTiles::register_sums(const LeafSet::Leaf& a, const LeafSet::Leaf& b, bo
     return false;
   }
   bool check_ends = false;
-  const LeafBounds bounds = leaf_bounds(rows_, a, column_set(), b, geographic_);
+  const LeafBounds bounds = leaf_bounds(a.lower, b.lower, rows_.box_dims(), geographic_);
   if (!classes.span(bounds, first, count, &check_ends)) return false;
   const LeafSet& columns = column_set();
   const std::size_t rows = a.end - a.first;
@@ -205,8 +217,9 @@ bool LeafTiles::register_sums(const LeafSet::Leaf& a, const LeafSet::Leaf& b, bo
     }
     pair.distances = stored.data();
   }
-  const std::uint64_t expected = same ? rows * (rows - 1) / 2 : rows * width;
-  return kernels.leaf_sums(pair, &scratch.sums) == expected;
+  const std::uint64_t summed = kernels.leaf_sums(pair, &scratch.sums);
+  return classes.complete(*first, *count, summed, scratch.sums,
+                          same ? rows * (rows - 1) / 2 : rows * width);
 }
 
 }  // namespace orv::krige::pairs

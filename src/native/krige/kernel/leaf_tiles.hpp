@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -70,8 +71,12 @@ struct LeafBounds {
   // Geographic points: every pair is less than 60 degrees apart.
   bool small_angles;
 };
-LeafBounds leaf_bounds(const LeafSet& rows, const LeafSet::Leaf& a, const LeafSet& columns,
-                       const LeafSet::Leaf& b, bool geographic);
+LeafBounds leaf_bounds(const double* a_box, const double* b_box, std::size_t dims,
+                       bool geographic);
+
+// The coordinate terms of geographic points, readable `padding` points past
+// the last.
+GeoColumns padded_geo_columns(const double* lon_lat, std::size_t n, std::size_t padding);
 
 // Which classes the edges' register sums use for a distance interval.
 class LeafClasses {
@@ -83,6 +88,11 @@ class LeafClasses {
   bool span(const LeafBounds& bounds, std::size_t* first, std::size_t* classes,
             bool* check_ends) const;
   const double* edges() const { return edges_.data; }
+  // Whether the register sums of `classes` classes from `first` hold every
+  // pair of a leaf pair of `pairs` pairs that lies in a class: a pair they
+  // left out lies before class 0 or after the last one.
+  bool complete(std::size_t first, std::size_t classes, std::uint64_t summed,
+                const LeafSums& sums, std::uint64_t pairs) const;
 
  private:
   ClassEdges edges_;

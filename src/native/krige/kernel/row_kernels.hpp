@@ -89,11 +89,14 @@ struct LeafPair {
 };
 
 // Per class of a leaf pair and lane c % 8: sum of distances, sum of
-// semivariances, pair count.
+// semivariances, pair count; with check_ends, the pairs below the first edge
+// and at or beyond the last.
 struct LeafSums {
   double distance[kMaxLeafClasses][8];
   double semivariance[kMaxLeafClasses][8];
   double count[kMaxLeafClasses][8];
+  double below;
+  double beyond;
 };
 
 struct RowKernels {

@@ -303,6 +303,8 @@ struct LaneSums {
   LaneVector distance[Classes][kParts] = {};
   LaneVector semivariance[Classes][kParts] = {};
   LaneVector count[Classes][kParts] = {};
+  LaneVector below[kParts] = {};
+  LaneVector beyond[kParts] = {};
 };
 
 // Eight pairs of a row: lanes below `left` are pairs (all of them unless
@@ -323,7 +325,13 @@ inline void add_eight(const LeafPair& pair, const Distances& distances, std::siz
       for (std::size_t i = 0; i < kWidth; ++i) lane[i] = static_cast<double>(h * kWidth + i);
       above = lane < left;
     }
-    if (Check) above &= (d >= edge[0]) & (d < edge[Classes]);
+    if (Check) {
+      const LaneMask low = d < edge[0];
+      const LaneMask high = d >= edge[Classes];
+      sums.below[h] += masked(one, above & low);
+      sums.beyond[h] += masked(one, above & high);
+      above &= (d >= edge[0]) & (d < edge[Classes]);
+    }
     for (std::size_t j = 0; j < Classes; ++j) {
       LaneMask in = above;
       if (j + 1 < Classes) {
@@ -365,6 +373,12 @@ std::uint64_t leaf_sums_of(const LeafPair& pair, LeafSums* out) {
     }
   }
   std::uint64_t total = 0;
+  out->below = 0.0;
+  out->beyond = 0.0;
+  for (std::size_t lane = 0; lane < 8; ++lane) {
+    out->below += sums.below[lane / kWidth][lane % kWidth];
+    out->beyond += sums.beyond[lane / kWidth][lane % kWidth];
+  }
   for (std::size_t j = 0; j < kMaxLeafClasses; ++j) {
     for (std::size_t lane = 0; lane < 8; ++lane) {
       const bool held = j < Classes;
