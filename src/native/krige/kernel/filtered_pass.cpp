@@ -11,6 +11,7 @@
 #include "krige/kernel/exact_sum.hpp"
 #include "krige/kernel/great_circle.hpp"
 #include "krige/kernel/lane_slots.hpp"
+#include "krige/kernel/leaf_tiles.hpp"
 #include "krige/kernel/pair_runs.hpp"
 #include "krige/kernel/row_kernels.hpp"
 #include "parallel/threads.hpp"
@@ -20,6 +21,9 @@ namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Vector loops read up to this many points past a leaf's last one.
+constexpr std::size_t kPadding = 8;
 
 std::size_t leaf_count(std::size_t n) { return (n + kLeafPoints - 1) / kLeafPoints; }
 
@@ -68,6 +72,9 @@ class LeafTree {
   }
 
   std::size_t root() const { return 0; }
+  // The box of a node: dims lower bounds, then dims upper bounds.
+  const double* box(std::size_t node) const { return lower(node); }
+  std::size_t dims() const { return dims_; }
   std::size_t leaf_node(std::size_t leaf) const { return leaf_node_[leaf]; }
   std::size_t first(std::size_t node) const { return nodes_[node].first; }
   bool is_leaf(std::size_t node) const { return nodes_[node].end - nodes_[node].first == 1; }
@@ -196,9 +203,15 @@ class OrderedPairs {
         tree_(space_, points.n),
         reach_(points.geographic, cutoff) {
     if (points.geographic) {
-      geo_.emplace(points.coordinates, points.n);
+      geo_ = pairs::padded_geo_columns(points.coordinates, points.n, kPadding);
     } else {
-      projected_.emplace(points);
+      projected_.emplace(points, kPadding);
+    }
+    values_.assign(points.n + kPadding, 0.0);
+    if (points.values != nullptr) std::copy_n(points.values, points.n, values_.begin());
+    finite_.assign(units(), 1);
+    for (std::size_t i = 0; i < points.n * points.dims; ++i) {
+      if (!std::isfinite(points.coordinates[i])) finite_[i / points.dims / kLeafPoints] = 0;
     }
   }
 
@@ -210,7 +223,59 @@ class OrderedPairs {
   // before it within reach, leaf by leaf in increasing order, rows in order.
   template <class Run>
   void each_run(std::size_t unit, Run&& run) const {
-    visit(tree_.root(), unit, run);
+    const auto no_leaf_pairs = [](std::size_t, std::size_t, std::size_t) { return false; };
+    visit(tree_.root(), unit, no_leaf_pairs, run);
+  }
+
+  // The same, but a leaf pair within reach is first offered whole as
+  // leaf_pair(row_leaf, column_leaf, column_node); the pairs of a leaf pair
+  // it takes (returns true for) are not run.
+  template <class LeafPair, class Run>
+  void each_leaf_pair_or_run(std::size_t unit, LeafPair&& leaf_pair, Run&& run) const {
+    visit(tree_.root(), unit, leaf_pair, run);
+  }
+
+  // The register sums (leaf_sums) of the pairs of two leaves; false when the
+  // leaf pair must go pair by pair.
+  bool register_sums(std::size_t row_leaf, std::size_t column_leaf, std::size_t column_node,
+                     const pairs::LeafClasses& classes, LeafSums* sums, std::size_t* first,
+                     std::size_t* count) const {
+    const std::size_t dims = points_.dims;
+    if (!finite_[row_leaf] || !finite_[column_leaf] || dims == 0 ||
+        (!geo_ && dims > kMaxGenericDims)) {
+      return false;
+    }
+    const pairs::LeafBounds bounds =
+        pairs::leaf_bounds(tree_.box(tree_.leaf_node(row_leaf)), tree_.box(column_node),
+                           tree_.dims(), geo_.has_value());
+    bool check_ends = false;
+    if (!classes.span(bounds, first, count, &check_ends)) return false;
+    if (geo_ && !bounds.small_angles) return false;
+    const std::size_t r0 = row_leaf * kLeafPoints;
+    const std::size_t c0 = column_leaf * kLeafPoints;
+    const std::size_t rows = std::min(kLeafPoints, points_.n - r0);
+    const std::size_t columns = std::min(kLeafPoints, points_.n - c0);
+    const bool same = row_leaf == column_leaf;
+    LeafPair pair{rows,
+                  columns,
+                  same,
+                  geo_ ? nullptr : projected_->column_start(r0),
+                  geo_ ? 0 : projected_->stride(),
+                  geo_ ? nullptr : projected_->column_start(c0),
+                  geo_ ? 0 : projected_->stride(),
+                  dims,
+                  nullptr,
+                  geo_.has_value(),
+                  geo_ ? geo_run(*geo_, r0) : GeoRun{},
+                  geo_ ? geo_run(*geo_, c0) : GeoRun{},
+                  values_.data() + r0,
+                  values_.data() + c0,
+                  classes.edges() + *first,
+                  *count,
+                  check_ends};
+    const std::uint64_t summed = row_kernels().leaf_sums(pair, sums);
+    return classes.complete(*first, *count, summed, *sums,
+                            same ? rows * (rows - 1) / 2 : rows * columns);
   }
 
   // The distances of row r against points c0 .. c0 + count - 1 into out:
@@ -230,17 +295,18 @@ class OrderedPairs {
   }
 
  private:
-  template <class Run>
-  void visit(std::size_t node, std::size_t unit, Run& run) const {
+  template <class LeafPair, class Run>
+  void visit(std::size_t node, std::size_t unit, LeafPair& leaf_pair, Run& run) const {
     if (tree_.first(node) > unit) return;
     const std::size_t row_node = tree_.leaf_node(unit);
     if (reach_.beyond(tree_.gap_squared(row_node, node))) return;
     if (!tree_.is_leaf(node)) {
-      visit(tree_.left(node), unit, run);
-      visit(tree_.right(node), unit, run);
+      visit(tree_.left(node), unit, leaf_pair, run);
+      visit(tree_.right(node), unit, leaf_pair, run);
       return;
     }
     const std::size_t leaf = tree_.first(node);
+    if (leaf_pair(unit, leaf, node)) return;
     const std::size_t r0 = unit * kLeafPoints;
     const std::size_t r1 = std::min(r0 + kLeafPoints, points_.n);
     const std::size_t c0 = leaf * kLeafPoints;
@@ -259,6 +325,8 @@ class OrderedPairs {
   Reach reach_;
   std::optional<GeoColumns> geo_;
   std::optional<pairs::ProjectedColumns> projected_;
+  std::vector<double> values_;  // padded like the coordinates
+  std::vector<char> finite_;    // per leaf: every coordinate finite
 };
 
 // Runs task(state, unit) for the units of `part`, largest units (the last
@@ -339,10 +407,19 @@ class ClassWork {
     slots_.runs_added();
   }
 
+  // The register sums of a leaf pair of `rows` rows.
+  void add_leaf(std::size_t first, std::size_t classes, const LeafSums& sums, std::size_t rows) {
+    slots_.add_leaf(first, classes, sums);
+    slots_.runs_added(rows);
+  }
+
+  LeafSums& leaf_sums() { return leaf_sums_; }
+
   void finish_unit() { slots_.finish(partials); }
 
  private:
   LaneSlots slots_;
+  LeafSums leaf_sums_{};
   std::vector<double> distances_;
   std::vector<double> d_;
   std::vector<double> g_;
@@ -412,23 +489,39 @@ ClassPartials filtered_classes(const Points& points, const ClassEdges& edges, Es
   const ClassGrid& grid = locator.grid();
   const RowKernels& kernels = row_kernels();
   const double* values = points.values;
+  const pairs::LeafClasses leaf_classes(edges);
   each_unit(
       pairs.units(), part, threads, [&] { return std::make_unique<ClassWork>(edges.n_lags); },
       [&](auto& work, std::size_t unit) {
-        pairs.each_run(unit, [&](std::size_t r, std::size_t c0, std::size_t count) {
-          bool squared = false;
-          pairs.distances(r, c0, count, work->distances(), &squared);
-          kernels.prepare(grid,
-                          PairRun{work->distances(), squared, values[r], values + c0, false, count},
-                          work->d(), work->g(), work->k());
-          if (filter) filter->apply(r, c0, count, grid.none, work->k());
-          if (estimator == Estimator::kCressie) {
-            double* g = work->g();
-            for (std::size_t t = 0; t < count; ++t)
-              g[t] = std::sqrt(std::fabs(values[c0 + t] - values[r]));
+        // Leaf pairs whose pairs all count alike (Matheron, every direction) may be summed whole.
+        const auto leaf_pair = [&](std::size_t row_leaf, std::size_t column_leaf,
+                                   std::size_t column_node) {
+          std::size_t first = 0;
+          std::size_t classes = 0;
+          if (estimator != Estimator::kMatheron || filter ||
+              !pairs.register_sums(row_leaf, column_leaf, column_node, leaf_classes,
+                                   &work->leaf_sums(), &first, &classes)) {
+            return false;
           }
-          work->add_run(kernels, grid, count);
-        });
+          work->add_leaf(first, classes, work->leaf_sums(),
+                         std::min(kLeafPoints, points.n - row_leaf * kLeafPoints));
+          return true;
+        };
+        pairs.each_leaf_pair_or_run(
+            unit, leaf_pair, [&](std::size_t r, std::size_t c0, std::size_t count) {
+              bool squared = false;
+              pairs.distances(r, c0, count, work->distances(), &squared);
+              kernels.prepare(
+                  grid, PairRun{work->distances(), squared, values[r], values + c0, false, count},
+                  work->d(), work->g(), work->k());
+              if (filter) filter->apply(r, c0, count, grid.none, work->k());
+              if (estimator == Estimator::kCressie) {
+                double* g = work->g();
+                for (std::size_t t = 0; t < count; ++t)
+                  g[t] = std::sqrt(std::fabs(values[c0 + t] - values[r]));
+              }
+              work->add_run(kernels, grid, count);
+            });
         work->finish_unit();
       },
       [&](auto& work) { total.merge(work->partials); });

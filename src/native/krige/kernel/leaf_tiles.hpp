@@ -71,8 +71,7 @@ struct LeafBounds {
   // Geographic points: every pair is less than 60 degrees apart.
   bool small_angles;
 };
-LeafBounds leaf_bounds(const double* a_box, const double* b_box, std::size_t dims,
-                       bool geographic);
+LeafBounds leaf_bounds(const double* a_box, const double* b_box, std::size_t dims, bool geographic);
 
 // The coordinate terms of geographic points, readable `padding` points past
 // the last.
@@ -91,8 +90,8 @@ class LeafClasses {
   // Whether the register sums of `classes` classes from `first` hold every
   // pair of a leaf pair of `pairs` pairs that lies in a class: a pair they
   // left out lies before class 0 or after the last one.
-  bool complete(std::size_t first, std::size_t classes, std::uint64_t summed,
-                const LeafSums& sums, std::uint64_t pairs) const;
+  bool complete(std::size_t first, std::size_t classes, std::uint64_t summed, const LeafSums& sums,
+                std::uint64_t pairs) const;
 
  private:
   ClassEdges edges_;
