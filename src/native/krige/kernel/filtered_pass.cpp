@@ -273,9 +273,8 @@ class OrderedPairs {
                   classes.edges() + *first,
                   *count,
                   check_ends};
-    const std::uint64_t summed = row_kernels().leaf_sums(pair, sums);
-    return classes.complete(*first, *count, summed, *sums,
-                            same ? rows * (rows - 1) / 2 : rows * columns);
+    row_kernels().leaf_sums(pair, sums);
+    return true;
   }
 
   // The distances of row r against points c0 .. c0 + count - 1 into out:

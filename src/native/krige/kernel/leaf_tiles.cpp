@@ -12,8 +12,7 @@ namespace {
 // Vector loops read up to this many points past a leaf's last one.
 constexpr std::size_t kPadding = 8;
 
-// The geographic bounds come from chords of unit vectors; this margin covers
-// the rounding of the vectors and of the haversine formula many times over.
+// The widening of the geographic bounds (see LeafBounds).
 constexpr double kRelativeMargin = 1e-9;
 constexpr double kAbsoluteMarginKm = 1e-6;
 constexpr double kSmallHaversine = 0.24;
@@ -107,12 +106,12 @@ LeafBounds leaf_bounds(const double* a_box, const double* b_box, std::size_t dim
     lower += gap * gap;
     upper += span * span;
   }
-  if (!geographic) return {std::sqrt(lower), std::sqrt(upper), true, false};
+  if (!geographic) return {std::sqrt(lower), std::sqrt(upper), false};
   const double low = arc_km(std::sqrt(lower)) * (1.0 - kRelativeMargin) - kAbsoluteMarginKm;
   const double high = arc_km(std::sqrt(upper)) * (1.0 + kRelativeMargin) + kAbsoluteMarginKm;
   // The haversine is a quarter of the squared chord; 60 degrees is a
   // haversine of 1/4, kept well clear of.
-  return {std::max(low, 0.0), high, false, upper / 4.0 < kSmallHaversine};
+  return {std::max(low, 0.0), high, upper / 4.0 < kSmallHaversine};
 }
 
 LeafClasses::LeafClasses(const ClassEdges& edges) : edges_(edges), ordered_(edges.n_lags > 0) {
@@ -126,7 +125,7 @@ bool LeafClasses::span(const LeafBounds& bounds, std::size_t* first, std::size_t
   if (!ordered_ || !(bounds.lower <= bounds.upper) || !std::isfinite(bounds.upper)) return false;
   const double* e = edges_.data;
   const std::size_t n = edges_.n_lags;
-  bool check = !bounds.exact;
+  bool check = false;
   std::size_t lo = 0;
   if (bounds.lower >= e[0]) {
     lo = static_cast<std::size_t>(std::upper_bound(e, e + n + 1, bounds.lower) - e) - 1;
@@ -145,15 +144,6 @@ bool LeafClasses::span(const LeafBounds& bounds, std::size_t* first, std::size_t
   *classes = hi - lo + 1;
   *check_ends = check;
   return true;
-}
-
-bool LeafClasses::complete(std::size_t first, std::size_t classes, std::uint64_t summed,
-                           const LeafSums& sums, std::uint64_t pairs) const {
-  if (summed == pairs) return true;
-  const double left_out = sums.below + sums.beyond;
-  return static_cast<double>(summed) + left_out == static_cast<double>(pairs) &&
-         (sums.below == 0.0 || first == 0) &&
-         (sums.beyond == 0.0 || first + classes == edges_.n_lags);
 }
 
 LeafTiles::LeafTiles(const Points& rows, const Points& columns, std::size_t tile, bool diagonal)
@@ -217,9 +207,8 @@ bool LeafTiles::register_sums(const LeafSet::Leaf& a, const LeafSet::Leaf& b, bo
     }
     pair.distances = stored.data();
   }
-  const std::uint64_t summed = kernels.leaf_sums(pair, &scratch.sums);
-  return classes.complete(*first, *count, summed, scratch.sums,
-                          same ? rows * (rows - 1) / 2 : rows * width);
+  kernels.leaf_sums(pair, &scratch.sums);
+  return true;
 }
 
 }  // namespace orv::krige::pairs

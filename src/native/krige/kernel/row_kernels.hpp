@@ -67,7 +67,7 @@ constexpr std::size_t kMaxGenericDims = 16;
 // great-circle distances from `row_geo` and `column_geo` of pairs known to
 // be less than 60 degrees apart. `edges` holds classes + 1
 // ordered class edges; unless `check_ends`, every pair is known to lie in
-// [edges[0], edges[classes]).
+// [edges[0], edges[classes]), and with it the pairs outside lie in no class.
 struct LeafPair {
   std::size_t rows;
   std::size_t columns;
@@ -89,14 +89,11 @@ struct LeafPair {
 };
 
 // Per class of a leaf pair and lane c % 8: sum of distances, sum of
-// semivariances, pair count; with check_ends, the pairs below the first edge
-// and at or beyond the last.
+// semivariances, pair count.
 struct LeafSums {
   double distance[kMaxLeafClasses][8];
   double semivariance[kMaxLeafClasses][8];
   double count[kMaxLeafClasses][8];
-  double below;
-  double beyond;
 };
 
 struct RowKernels {
@@ -124,7 +121,7 @@ struct RowKernels {
   void (*square_roots)(const double* in, std::size_t count, double* out);
   // The class sums of a leaf pair in registers: each lane adds its pairs in
   // row order, so every path gives the same bits. Returns the number of
-  // pairs that lie in the classes (all of them unless check_ends).
+  // pairs in the classes.
   std::uint64_t (*leaf_sums)(const LeafPair& pair, LeafSums* out);
 };
 

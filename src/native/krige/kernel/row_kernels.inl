@@ -302,9 +302,8 @@ template <std::size_t Classes>
 struct LaneSums {
   LaneVector distance[Classes][kParts] = {};
   LaneVector semivariance[Classes][kParts] = {};
-  LaneVector count[Classes][kParts] = {};
-  LaneVector below[kParts] = {};
-  LaneVector beyond[kParts] = {};
+  // Pair counts: each pair subtracts its all-ones mask, that is adds one.
+  LaneMask count[Classes][kParts] = {};
 };
 
 // Eight pairs of a row: lanes below `left` are pairs (all of them unless
@@ -313,7 +312,6 @@ template <std::size_t Classes, bool Check, bool Tail, class Distances>
 inline void add_eight(const LeafPair& pair, const Distances& distances, std::size_t first,
                       LaneVector value, const LaneVector* edge, LaneVector left,
                       LaneSums<Classes>& sums) {
-  const LaneVector one = splat(1.0);
   for (std::size_t h = 0; h < kParts; ++h) {
     const std::size_t c = first + h * kWidth;
     const LaneVector d = distances.at(c);
@@ -325,13 +323,7 @@ inline void add_eight(const LeafPair& pair, const Distances& distances, std::siz
       for (std::size_t i = 0; i < kWidth; ++i) lane[i] = static_cast<double>(h * kWidth + i);
       above = lane < left;
     }
-    if (Check) {
-      const LaneMask low = d < edge[0];
-      const LaneMask high = d >= edge[Classes];
-      sums.below[h] += masked(one, above & low);
-      sums.beyond[h] += masked(one, above & high);
-      above &= (d >= edge[0]) & (d < edge[Classes]);
-    }
+    if (Check) above &= (d >= edge[0]) & (d < edge[Classes]);
     for (std::size_t j = 0; j < Classes; ++j) {
       LaneMask in = above;
       if (j + 1 < Classes) {
@@ -342,12 +334,11 @@ inline void add_eight(const LeafPair& pair, const Distances& distances, std::siz
       if (Classes == 1 && !Check && !Tail) {
         sums.distance[j][h] += d;
         sums.semivariance[j][h] += g;
-        sums.count[j][h] += one;
       } else {
         sums.distance[j][h] += masked(d, in);
         sums.semivariance[j][h] += masked(g, in);
-        sums.count[j][h] += masked(one, in);
       }
+      sums.count[j][h] -= in;
     }
   }
 }
@@ -373,21 +364,17 @@ std::uint64_t leaf_sums_of(const LeafPair& pair, LeafSums* out) {
     }
   }
   std::uint64_t total = 0;
-  out->below = 0.0;
-  out->beyond = 0.0;
-  for (std::size_t lane = 0; lane < 8; ++lane) {
-    out->below += sums.below[lane / kWidth][lane % kWidth];
-    out->beyond += sums.beyond[lane / kWidth][lane % kWidth];
-  }
   for (std::size_t j = 0; j < kMaxLeafClasses; ++j) {
     for (std::size_t lane = 0; lane < 8; ++lane) {
       const bool held = j < Classes;
+      const std::size_t k = held ? j : 0;
       const std::size_t h = lane / kWidth;
       const std::size_t i = lane % kWidth;
-      out->distance[j][lane] = held ? sums.distance[j < Classes ? j : 0][h][i] : 0.0;
-      out->semivariance[j][lane] = held ? sums.semivariance[j < Classes ? j : 0][h][i] : 0.0;
-      out->count[j][lane] = held ? sums.count[j < Classes ? j : 0][h][i] : 0.0;
-      if (held) total += static_cast<std::uint64_t>(out->count[j][lane]);
+      const double count = held ? static_cast<double>(sums.count[k][h][i]) : 0.0;
+      out->distance[j][lane] = held ? sums.distance[k][h][i] : 0.0;
+      out->semivariance[j][lane] = held ? sums.semivariance[k][h][i] : 0.0;
+      out->count[j][lane] = count;
+      total += static_cast<std::uint64_t>(count);
     }
   }
   return total;
