@@ -141,7 +141,8 @@ def test_geographic_stream_matches_the_services_matrix(monkeypatch, case):
     monkeypatch.setattr(core, "great_circle_distance", matrix_service)
     # The streamed pass visits the points in spatial order, the matrix in index order: the
     # same classes, summed in another order.
-    for got, want in zip(core.init_variogram_model(points, values, 4, "GEOGCS"), streamed):
+    matrix_result = core.init_variogram_model(points, values, 4, "GEOGCS")
+    for got, want in zip(matrix_result, streamed, strict=True):
         np.testing.assert_allclose(got, want, rtol=1e-13, atol=0)
     assert _pairs.great_circle_matrix(points, points).tobytes() == matrix.tobytes()
 
