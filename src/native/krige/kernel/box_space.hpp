@@ -38,4 +38,38 @@ class BoxSpace {
   std::vector<double> owned_;
 };
 
+// The squared distances between two boxes, summed over the coordinates in
+// the row kernels' order: the gap is never above, the span never below the
+// squared distance of any pair of points in them as the row kernels compute
+// it (every rounding is monotonic). A point is a box whose bounds are both
+// the point.
+struct BoxSeparation {
+  double gap_squared;
+  double span_squared;
+};
+
+inline BoxSeparation box_separation(const double* a_low, const double* a_high, const double* b_low,
+                                    const double* b_high, std::size_t dims) {
+  BoxSeparation out{0.0, 0.0};
+  for (std::size_t c = 0; c < dims; ++c) {
+    double gap = 0.0;
+    if (b_low[c] > a_high[c]) {
+      gap = b_low[c] - a_high[c];
+    } else if (a_low[c] > b_high[c]) {
+      gap = a_low[c] - b_high[c];
+    }
+    const double up = b_high[c] - a_low[c];
+    const double down = a_high[c] - b_low[c];
+    const double span = up > down ? up : down;
+    out.gap_squared += gap * gap;
+    out.span_squared += span * span;
+  }
+  return out;
+}
+
+// The same for boxes stored as dims lower bounds followed by dims upper bounds.
+inline BoxSeparation box_separation(const double* a, const double* b, std::size_t dims) {
+  return box_separation(a, a + dims, b, b + dims, dims);
+}
+
 }  // namespace orv::krige

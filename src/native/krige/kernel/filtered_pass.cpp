@@ -85,38 +85,12 @@ class LeafTree {
   // coordinates in order: never above the squared distance of any pair of
   // points in them as the row kernels compute it (every rounding is monotonic).
   double gap_squared(std::size_t a, std::size_t b) const {
-    const double* a_low = lower(a);
-    const double* a_high = upper(a);
-    const double* b_low = lower(b);
-    const double* b_high = upper(b);
-    double sum = 0.0;
-    for (std::size_t c = 0; c < dims_; ++c) {
-      double gap = 0.0;
-      if (b_low[c] > a_high[c]) {
-        gap = b_low[c] - a_high[c];
-      } else if (a_low[c] > b_high[c]) {
-        gap = a_low[c] - b_high[c];
-      }
-      sum += gap * gap;
-    }
-    return sum;
+    return box_separation(lower(a), lower(b), dims_).gap_squared;
   }
 
   // The same between a point and the box of a node.
   double gap_squared(const double* point, std::size_t node) const {
-    const double* low = lower(node);
-    const double* high = upper(node);
-    double sum = 0.0;
-    for (std::size_t c = 0; c < dims_; ++c) {
-      double gap = 0.0;
-      if (low[c] > point[c]) {
-        gap = low[c] - point[c];
-      } else if (point[c] > high[c]) {
-        gap = point[c] - high[c];
-      }
-      sum += gap * gap;
-    }
-    return sum;
+    return box_separation(point, point, lower(node), upper(node), dims_).gap_squared;
   }
 
  private:

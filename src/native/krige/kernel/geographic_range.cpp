@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "krige/kernel/box_space.hpp"
 #include "krige/kernel/great_circle.hpp"
 #include "krige/kernel/leaf_tiles.hpp"
 #include "krige/kernel/ordered_points.hpp"
@@ -33,18 +34,9 @@ struct HaversineBounds {
 // angle is the square of half its chord.
 HaversineBounds haversine_bounds(const pairs::LeafSet& set, const pairs::LeafSet::Leaf& a,
                                  const pairs::LeafSet::Leaf& b) {
-  const double* a_low = a.lower;
-  const double* a_high = a.lower + 3;
-  const double* b_low = b.lower;
-  const double* b_high = b.lower + 3;
-  double gap_squared = 0.0;
-  double span_squared = 0.0;
-  for (std::size_t c = 0; c < set.box_dims(); ++c) {
-    const double gap = std::max({0.0, b_low[c] - a_high[c], a_low[c] - b_high[c]});
-    const double span = std::max(b_high[c] - a_low[c], a_high[c] - b_low[c]);
-    gap_squared += gap * gap;
-    span_squared += span * span;
-  }
+  const BoxSeparation separation = box_separation(a.lower, b.lower, set.box_dims());
+  const double gap_squared = separation.gap_squared;
+  const double span_squared = separation.span_squared;
   const double low = std::max(0.0, std::sqrt(gap_squared) - kChordSlack) / 2.0;
   const double high = (std::sqrt(span_squared) + kChordSlack) / 2.0;
   return {low * low, high * high};

@@ -87,25 +87,9 @@ GeoColumns padded_geo_columns(const double* lon_lat, std::size_t n, std::size_t 
 
 LeafBounds leaf_bounds(const double* a_box, const double* b_box, std::size_t dims,
                        bool geographic) {
-  const double* a_low = a_box;
-  const double* a_high = a_box + dims;
-  const double* b_low = b_box;
-  const double* b_high = b_box + dims;
-  // Summed over the coordinates in the order of the row kernels, so that
-  // each rounding only keeps the bound on its side.
-  double lower = 0.0;
-  double upper = 0.0;
-  for (std::size_t c = 0; c < dims; ++c) {
-    double gap = 0.0;
-    if (b_low[c] > a_high[c]) {
-      gap = b_low[c] - a_high[c];
-    } else if (a_low[c] > b_high[c]) {
-      gap = a_low[c] - b_high[c];
-    }
-    const double span = std::max(b_high[c] - a_low[c], a_high[c] - b_low[c]);
-    lower += gap * gap;
-    upper += span * span;
-  }
+  const BoxSeparation separation = box_separation(a_box, b_box, dims);
+  const double lower = separation.gap_squared;
+  const double upper = separation.span_squared;
   if (!geographic) return {std::sqrt(lower), std::sqrt(upper), false};
   const double low = arc_km(std::sqrt(lower)) * (1.0 - kRelativeMargin) - kAbsoluteMarginKm;
   const double high = arc_km(std::sqrt(upper)) * (1.0 + kRelativeMargin) + kAbsoluteMarginKm;
