@@ -103,7 +103,12 @@ def test_options_match_numpy(geographic, case):
 
 
 @pytest.mark.parametrize("geographic", [False, True])
-def test_the_ordered_pass_keeps_its_bits_across_paths_threads_and_parts(geographic):
+@pytest.mark.parametrize(
+    "estimator, azimuth, tolerance", [("cressie", 30.0, 40.0), ("matheron", None, 90.0)]
+)
+def test_the_ordered_pass_keeps_its_bits_across_paths_threads_and_parts(
+    geographic, estimator, azimuth, tolerance
+):
     points, values = sample(900, geographic)
     order = _pairs.spatial_order(points, geographic)
     points, values = np.ascontiguousarray(points[order]), np.ascontiguousarray(values[order])
@@ -115,7 +120,16 @@ def test_the_ordered_pass_keeps_its_bits_across_paths_threads_and_parts(geograph
             for threads, parts in ((1, 1), (2, 1), (3, 1), (8, 1), (2, 3)):
                 partials = [
                     _pairs.filtered_classes(
-                        points, values, edges, geographic, "cressie", 30.0, 40.0, p, parts, threads
+                        points,
+                        values,
+                        edges,
+                        geographic,
+                        estimator,
+                        azimuth,
+                        tolerance,
+                        p,
+                        parts,
+                        threads,
                     )
                     for p in range(parts)
                 ]
@@ -124,6 +138,8 @@ def test_the_ordered_pass_keeps_its_bits_across_paths_threads_and_parts(geograph
     finally:
         _pairs.force_isa(None)
     assert len(outcomes) == 1 and totals[0].sum() > 0
+    with pytest.raises(ValueError, match="threads"):
+        _pairs.filtered_classes(points, values, edges, geographic, estimator, None, 90.0, 0, 1, -1)
 
 
 def test_missing_samples_are_left_out_with_one_warning():

@@ -124,11 +124,12 @@ py::object filtered_classes_of(const Call& call) {
     direction = {float_argument(call.arg(5), "azimuth"), float_argument(call.arg(6), "tolerance")};
   }
   const Part part = part_argument(call.arg(7), call.arg(8));
+  const unsigned threads = thread_argument(call.arg(9));
   ClassPartials partials;
   {
     ReleasedGil unlocked;
-    partials =
-        filtered_classes(block.points, edges, estimator, directional ? &direction : nullptr, part);
+    partials = filtered_classes(block.points, edges, estimator, directional ? &direction : nullptr,
+                                part, threads);
   }
   return make_partial(call, partials);
 }
