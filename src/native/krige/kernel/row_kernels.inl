@@ -317,6 +317,35 @@ inline void add_eight(const LeafPair& pair, const Distances& distances, std::siz
     const LaneVector d = distances.at(c);
     const LaneVector diff = load(pair.column_values + c) - value;
     const LaneVector g = 0.5 * (diff * diff);
+#if ORV_ISA_VECTOR_BYTES == 64
+    // Mask registers: a masked add leaves the other lanes as they are, which
+    // is what adding zero does.
+    const __m512d x = (__m512d)d;
+    __mmask8 above = 0xFF;
+    if (Tail) {
+      const __m512d lane = _mm512_set_pd(7.0, 6.0, 5.0, 4.0, 3.0, 2.0, 1.0, 0.0);
+      above = _mm512_cmp_pd_mask(lane, (__m512d)left, _CMP_LT_OQ);
+    }
+    if (Check) {
+      above &= _mm512_cmp_pd_mask(x, (__m512d)edge[0], _CMP_GE_OQ) &
+               _mm512_cmp_pd_mask(x, (__m512d)edge[Classes], _CMP_LT_OQ);
+    }
+    for (std::size_t j = 0; j < Classes; ++j) {
+      __mmask8 in = above;
+      if (j + 1 < Classes) {
+        const __mmask8 next = _mm512_cmp_pd_mask(x, (__m512d)edge[j + 1], _CMP_GE_OQ);
+        in = above & ~next;
+        above &= next;
+      }
+      const __m512d distance = (__m512d)sums.distance[j][h];
+      const __m512d semivariance = (__m512d)sums.semivariance[j][h];
+      const __m512i count = (__m512i)sums.count[j][h];
+      sums.distance[j][h] = (LaneVector)_mm512_mask_add_pd(distance, in, distance, x);
+      sums.semivariance[j][h] =
+          (LaneVector)_mm512_mask_add_pd(semivariance, in, semivariance, (__m512d)g);
+      sums.count[j][h] = (LaneMask)_mm512_mask_sub_epi64(count, in, count, _mm512_set1_epi64(-1));
+    }
+#else
     LaneMask above = ~LaneMask{};
     if (Tail) {
       LaneVector lane;
@@ -340,6 +369,7 @@ inline void add_eight(const LeafPair& pair, const Distances& distances, std::siz
       }
       sums.count[j][h] -= in;
     }
+#endif
   }
 }
 
