@@ -120,6 +120,22 @@ def test_matches_core_bit_for_bit(client, gtype, n, block_size, nan_at, n_lags):
         assert counts.sum() == n * (n - 1) // 2
 
 
+def test_points_without_a_range_shortcut_take_the_range_round(client):
+    # Three columns: no shortcut finds the range, so the block pairs' ranges are merged.
+    points = np.random.default_rng(3).uniform(0.0, 1000.0, (2 * TILE + 9, 3))
+    values = np.random.default_rng(4).normal(size=len(points))
+    assert _pairs.shortcut_range(points, False) is None
+    assert _pairs.shortcut_range(points[:, :2].copy(), False) is not None
+    want = outcome(core.init_variogram_model, points, values, 6, "PROJCS")
+    got = outcome(
+        orv_distributed.init_variogram_model,
+        *(points, values, 6, "PROJCS"),
+        client=client,
+        block_size=TILE,
+    )
+    assert_same(got, want)
+
+
 def test_threaded_scheduler_and_default_client(client):
     points, values = sample("PROJCS", 2 * TILE + 7)
     want = outcome(core.init_variogram_model, points, values, 7, "PROJCS")

@@ -429,14 +429,16 @@ DistanceRange distance_range(const DistanceMatrix& matrix, unsigned threads) {
   return range_pass(pairs::MatrixPairs(matrix), triangle_pairs(matrix.n), threads);
 }
 
-DistanceRange distance_range(const Points& points, unsigned threads) {
-  if (!points.geographic) {
-    if (const std::optional<KeyRange> keys = projected_key_range(points, threads)) {
-      return {std::sqrt(keys->lower), std::sqrt(keys->upper), triangle_pairs(points.n)};
-    }
-  } else if (const std::optional<DistanceRange> range = geographic_range(points, threads)) {
-    return *range;
+std::optional<DistanceRange> shortcut_range(const Points& points, unsigned threads) {
+  if (points.geographic) return geographic_range(points, threads);
+  if (const std::optional<KeyRange> keys = projected_key_range(points, threads)) {
+    return DistanceRange{std::sqrt(keys->lower), std::sqrt(keys->upper), triangle_pairs(points.n)};
   }
+  return std::nullopt;
+}
+
+DistanceRange distance_range(const Points& points, unsigned threads) {
+  if (const std::optional<DistanceRange> range = shortcut_range(points, threads)) return *range;
   return range_pass(pairs::PointPairs(points, points, kTileEdge, true), triangle_pairs(points.n),
                     threads);
 }

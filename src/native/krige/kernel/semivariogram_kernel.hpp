@@ -29,6 +29,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,9 @@ class ClassPartials {
 DistanceRange distance_range(const CondensedPairs& pairs, unsigned threads = 0);
 DistanceRange distance_range(const DistanceMatrix& matrix, unsigned threads = 0);
 DistanceRange distance_range(const Points& points, unsigned threads = 0);
+// The same bits without a pass over the pairs (projected_range.hpp,
+// geographic_range.hpp); nullopt where no such shortcut applies.
+std::optional<DistanceRange> shortcut_range(const Points& points, unsigned threads = 0);
 
 ClassTotals class_totals(const CondensedPairs& pairs, const ClassEdges& edges,
                          unsigned threads = 0);

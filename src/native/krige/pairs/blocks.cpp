@@ -63,6 +63,19 @@ py::object point_range_of(const Call& call) {
                         pyrt::steal_or_throw(PyLong_FromSize_t(range.pairs)));
 }
 
+py::object shortcut_range_of(const Call& call) {
+  const bool geographic = flag_argument(call.arg(1), "geographic");
+  const PointBlock block = point_block(call.arg(0), {}, geographic, "coords");
+  std::optional<DistanceRange> range;
+  {
+    ReleasedGil unlocked;
+    range = shortcut_range(block.points);
+  }
+  if (!range) return py::none();
+  return py::make_tuple(to_float(range->min), to_float(range->max),
+                        pyrt::steal_or_throw(PyLong_FromSize_t(range->pairs)));
+}
+
 py::object block_range_of(const Call& call) {
   const bool geographic = flag_argument(call.arg(2), "geographic");
   const bool diagonal = flag_argument(call.arg(3), "diagonal");
@@ -115,6 +128,12 @@ const pyrt::FunctionSpec kPointRange = {
     {"coords", "geographic"},
     "(dmin, dmax, pairs) over all pairs of the points, as the kriging core finds them.",
     point_range_of};
+
+const pyrt::FunctionSpec kShortcutRange = {
+    "shortcut_range",
+    {"coords", "geographic"},
+    "point_range where it needs no pass over the pairs, else None.",
+    shortcut_range_of};
 
 const pyrt::FunctionSpec kBlockRange = {
     "block_range",

@@ -8,6 +8,7 @@ namespace orv::krige::tiles {
 extern const pyrt::FunctionSpec kTileSize;
 extern const pyrt::FunctionSpec kGreatCircleMatrix;
 extern const pyrt::FunctionSpec kPointRange;
+extern const pyrt::FunctionSpec kShortcutRange;
 extern const pyrt::FunctionSpec kBlockRange;
 extern const pyrt::FunctionSpec kBlockClasses;
 

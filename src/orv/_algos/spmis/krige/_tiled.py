@@ -7,7 +7,9 @@ Each block pair is reduced on its own, in two rounds:
 
 1. the smallest and largest distance of its pairs (``range_of_blocks``), merged into the range
    of all pairs by ``_pairs.merge_ranges``, from which ``_pairs.class_edges`` gives the class
-   edges;
+   edges; where the native shortcut finds that range without visiting the pairs
+   (``_pairs.shortcut_range``: projected points of one or two columns, geographic points),
+   the caller takes it and this round is skipped;
 2. the pair count and the exact distance and semivariance sums per class (``classes_of_blocks``),
    merged exactly in block-pair order, so the totals are those of the single-machine pass.
 
@@ -187,8 +189,14 @@ def run(points, values, n_lags, gtype, make_rounds, *, progress=None, block_size
     tracker = _Progress(progress, plan)
     rounds = make_rounds(data, plan)
     try:
-        ranges = tracker.each(rounds.each_pair(range_of_blocks, data.geographic))
-        d_min, d_max, _ = _pairs.merge_ranges(ranges)
+        shortcut = _pairs.shortcut_range(data.points, data.geographic)
+        if shortcut is None:
+            ranges = tracker.each(rounds.each_pair(range_of_blocks, data.geographic))
+            d_min, d_max, _ = _pairs.merge_ranges(ranges)
+        else:
+            # The range of all pairs, found here without visiting them: the first round is done.
+            d_min, d_max, _ = shortcut
+            tracker.advance(plan.total_pairs)
         edges = _pairs.class_edges(d_min, d_max, n_lags)
         merged = None
         if edges.size > 1:
