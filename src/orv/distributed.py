@@ -34,11 +34,13 @@ def init_variogram_model(points, values, n_lags, gtype, *, client=None, block_si
     (rounded up to whole kernel tiles); by default at least 8192 points and at most 128 blocks
     per side, so a task holds O(block_size) memory while this process holds O(n).
 
-    Each block of points and values is sent once, as the data of one task, so a worker that
-    dies has its blocks resent by the scheduler and its tasks recomputed. Two rounds follow:
-    the distance range of every block pair, then, with the class edges computed from it here,
-    the per-class counts and sums. Only these small partial results come back. Each task runs
-    the native kernel on one thread with the GIL released.
+    The points are put in the native pass's spatial order here, and each block of points and
+    values is sent once, as the data of one task, so a worker that dies has its blocks resent
+    by the scheduler and its tasks recomputed. The distance range of all pairs is found here
+    where the native shortcut applies (projected points of one or two columns, geographic
+    points), else by a first round over the block pairs; then, with the class edges computed
+    from it here, a round gives the per-class counts and sums. Only these small partial
+    results come back. Each task runs the native kernel on one thread with the GIL released.
 
     Values that are not a numeric array with one value per point are not split into blocks:
     the single-machine core is called with them here, so its own result or error is the answer.
