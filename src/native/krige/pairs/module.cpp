@@ -103,9 +103,9 @@ void exec_pairs(py::handle, py::handle globals) {
   pyrt::set_global(globals, "ClassPartial",
                    pyrt::make_class(class_partial_class(), globals, property));
   for (const pyrt::FunctionSpec* spec :
-       {&kTileSize, &kGreatCircleMatrix, &kPointRange, &kShortcutRange, &kBlockRange, &kBlockClasses,
-        &kMergePartials, &kMergeRanges, &kClassEdges, &kClassMeans, &kIsaPaths, &kForceIsa,
-        &kSquareRootNs}) {
+       {&kTileSize, &kGreatCircleMatrix, &kPointRange, &kShortcutRange, &kBlockRange,
+        &kBlockClasses, &kMergePartials, &kMergeRanges, &kClassEdges, &kClassMeans, &kIsaPaths,
+        &kForceIsa, &kSquareRootNs}) {
     pyrt::set_global(globals, spec->name, pyrt::make_function(*spec, globals, nullptr, {}, {}));
   }
   add_variogram_functions(globals);
