@@ -3,10 +3,9 @@
 // interface serves and what happens without it, so a new CPython version is
 // checked here and nowhere else.
 //
-// pybind11's headers, which give us the object layer, also reference
-// _PyType_Lookup and _PyObject_GetDictPtr, in the metaclass and instance
-// dicts of pybind11 classes; the modules make no pybind11 class, so those
-// paths do not run.
+// pybind11's headers, which give us the object layer, also reference private
+// type-lookup and instance-dict functions in the machinery of pybind11
+// classes; the modules make no pybind11 class, so those paths do not run.
 #pragma once
 
 #include "pyrt/core.hpp"

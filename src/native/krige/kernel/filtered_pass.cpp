@@ -22,9 +22,6 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Vector loops read up to this many points past a leaf's last one.
-constexpr std::size_t kPadding = 8;
-
 std::size_t leaf_count(std::size_t n) { return (n + kLeafPoints - 1) / kLeafPoints; }
 
 // A NaN key sorts after every number; ties go by index, so the order is total.
@@ -177,12 +174,11 @@ class OrderedPairs {
         tree_(space_, points.n),
         reach_(points.geographic, cutoff) {
     if (points.geographic) {
-      geo_ = pairs::padded_geo_columns(points.coordinates, points.n, kPadding);
+      geo_ = pairs::padded_geo_columns(points.coordinates, points.n);
     } else {
-      projected_.emplace(points, kPadding);
+      projected_.emplace(points, pairs::kLeafPadding);
     }
-    values_.assign(points.n + kPadding, 0.0);
-    if (points.values != nullptr) std::copy_n(points.values, points.n, values_.begin());
+    values_ = pairs::padded_values(points);
     finite_.assign(units(), 1);
     for (std::size_t i = 0; i < points.n * points.dims; ++i) {
       if (!std::isfinite(points.coordinates[i])) finite_[i / points.dims / kLeafPoints] = 0;

@@ -9,9 +9,6 @@
 namespace orv::krige::pairs {
 namespace {
 
-// Vector loops read up to this many points past a leaf's last one.
-constexpr std::size_t kPadding = 8;
-
 // The widening of the geographic bounds (see LeafBounds).
 constexpr double kRelativeMargin = 1e-9;
 constexpr double kAbsoluteMarginKm = 1e-6;
@@ -27,18 +24,11 @@ LeafSet::LeafSet(const Points& points, std::size_t tile)
       // A tile larger than the set holds the set: leaves exist for points only.
       leaves_per_tile_((std::min(tile, points.n) + kLeafEdge - 1) / kLeafEdge),
       box_dims_(points.geographic ? 3 : points.dims),
-      stride_(points.n + kPadding),
-      values_(points.n + kPadding, 0.0) {
-  if (points.values != nullptr) std::copy_n(points.values, points.n, values_.begin());
+      values_(padded_values(points)) {
   if (points.geographic) {
-    geo_ = padded_geo_columns(points.coordinates, points.n, kPadding);
+    geo_ = padded_geo_columns(points.coordinates, points.n);
   } else {
-    coordinates_.assign(stride_ * points.dims, 0.0);
-    for (std::size_t i = 0; i < points.n; ++i) {
-      for (std::size_t c = 0; c < points.dims; ++c) {
-        coordinates_[c * stride_ + i] = points.coordinates[i * points.dims + c];
-      }
-    }
+    columns_.emplace(points, kLeafPadding);
   }
   const BoxSpace space(points);
   const std::size_t tiles = tile == 0 ? 0 : (points.n + tile - 1) / tile;
@@ -79,10 +69,16 @@ LeafSet::Leaf LeafSet::leaf(std::size_t i, std::size_t q) const {
           stored && finite_[index] != 0};
 }
 
-GeoColumns padded_geo_columns(const double* lon_lat, std::size_t n, std::size_t padding) {
-  std::vector<double> padded(2 * (n + padding), 0.0);
+GeoColumns padded_geo_columns(const double* lon_lat, std::size_t n) {
+  std::vector<double> padded(2 * (n + kLeafPadding), 0.0);
   std::copy_n(lon_lat, 2 * n, padded.begin());
-  return GeoColumns(padded.data(), n + padding);
+  return GeoColumns(padded.data(), n + kLeafPadding);
+}
+
+std::vector<double> padded_values(const Points& points) {
+  std::vector<double> values(points.n + kLeafPadding, 0.0);
+  if (points.values != nullptr) std::copy_n(points.values, points.n, values.begin());
+  return values;
 }
 
 LeafBounds leaf_bounds(const double* a_box, const double* b_box, std::size_t dims,

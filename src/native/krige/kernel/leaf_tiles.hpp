@@ -41,8 +41,9 @@ class LeafSet {
   std::size_t box_dims() const { return box_dims_; }
 
   const Points& points() const { return points_; }
-  const double* coordinates() const { return coordinates_.data(); }
-  std::size_t stride() const { return stride_; }
+  // Projected points only.
+  const double* coordinates() const { return columns_->column_start(0); }
+  std::size_t stride() const { return columns_->stride(); }
   const double* values() const { return values_.data(); }
   const GeoColumns& geo() const { return geo_; }
 
@@ -51,8 +52,7 @@ class LeafSet {
   std::size_t tile_;
   std::size_t leaves_per_tile_;
   std::size_t box_dims_;
-  std::size_t stride_;
-  std::vector<double> coordinates_;
+  std::optional<ProjectedColumns> columns_;
   std::vector<double> values_;
   GeoColumns geo_;
   std::vector<double> boxes_;
@@ -74,9 +74,16 @@ struct LeafBounds {
 };
 LeafBounds leaf_bounds(const double* a_box, const double* b_box, std::size_t dims, bool geographic);
 
-// The coordinate terms of geographic points, readable `padding` points past
+// Vector loops over a leaf read up to this many points past its last one.
+constexpr std::size_t kLeafPadding = 8;
+
+// The coordinate terms of geographic points, readable kLeafPadding points
+// past the last.
+GeoColumns padded_geo_columns(const double* lon_lat, std::size_t n);
+
+// The values of points (zeros without), readable kLeafPadding points past
 // the last.
-GeoColumns padded_geo_columns(const double* lon_lat, std::size_t n, std::size_t padding);
+std::vector<double> padded_values(const Points& points);
 
 // Which classes the edges' register sums use for a distance interval.
 class LeafClasses {
